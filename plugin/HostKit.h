@@ -1,0 +1,88 @@
+// The contract between the Corvantis host and its plug-ins: the records they
+// exchange and the signatures of the host services a plug-in calls. Both the
+// plug-in and the substitute host compile against this header and nothing else
+// of each other.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#if defined(_WIN32)
+#define CVTS_EXPORT __declspec(dllexport)
+#else
+#define CVTS_EXPORT __attribute__((visibility("default")))
+#endif
+
+// The functional run as the host describes it. Only the named fields are read by
+// the plug-in; the reserved bytes belong to the host.
+struct FMRHeader {
+    char FileName[304];
+    int32_t NrOfVolumes;
+    int32_t DimX;
+    int32_t DimY;
+    int32_t DimZ;
+    unsigned char reserved1[36];
+    int32_t DataType;
+    unsigned char reserved2[808];
+};
+static_assert(sizeof(FMRHeader) == 1168, "FMRHeader is 1168 bytes");
+static_assert(offsetof(FMRHeader, FileName) == 0, "FileName at 0");
+static_assert(offsetof(FMRHeader, NrOfVolumes) == 304, "NrOfVolumes at 304");
+static_assert(offsetof(FMRHeader, DimX) == 308, "DimX at 308");
+static_assert(offsetof(FMRHeader, DimY) == 312, "DimY at 312");
+static_assert(offsetof(FMRHeader, DimZ) == 316, "DimZ at 316");
+static_assert(offsetof(FMRHeader, DataType) == 356, "DataType at 356");
+
+// A map of the current run, as handed out by cvGetMAPOfCurrentFMR.
+struct MapHeader {
+    int32_t DimX;
+    int32_t DimY;
+    int32_t DimZ;
+    int32_t MapType;
+    float LowerThreshold;
+    float UpperThreshold;
+    int32_t reserved24;   // the host's own; the plug-in leaves it alone
+    int32_t field28;      // the plug-in always writes 0 here
+    int32_t DF1;
+    int32_t DF2;
+    unsigned char reserved40[24];
+};
+static_assert(sizeof(MapHeader) == 64, "MapHeader is 64 bytes");
+static_assert(offsetof(MapHeader, DimX) == 0, "DimX at 0");
+static_assert(offsetof(MapHeader, DimY) == 4, "DimY at 4");
+static_assert(offsetof(MapHeader, DimZ) == 8, "DimZ at 8");
+static_assert(offsetof(MapHeader, MapType) == 12, "MapType at 12");
+static_assert(offsetof(MapHeader, LowerThreshold) == 16, "LowerThreshold at 16");
+static_assert(offsetof(MapHeader, UpperThreshold) == 20, "UpperThreshold at 20");
+static_assert(offsetof(MapHeader, reserved24) == 24, "byte 24 is the host's");
+static_assert(offsetof(MapHeader, field28) == 28, "the zeroed int32 at 28");
+static_assert(offsetof(MapHeader, DF1) == 32, "DF1 at 32");
+static_assert(offsetof(MapHeader, DF2) == 36, "DF2 at 36");
+
+// Texts read from the host go through buffers of this size.
+constexpr int kHostTextBufferSize = 512;
+
+// Signatures of the services a plug-in calls (C linkage on the host side).
+extern "C" {
+typedef void (*cvGetVersionOfCorvantis_t)(int32_t* major, int32_t* minor, int32_t* revision);
+typedef void (*cvShowLogTab_t)();
+typedef bool (*cvLogText_t)(const char* text);
+typedef bool (*cvMessageBox_t)(const char* text);
+typedef void (*cvShowBusyCursor_t)();
+typedef void (*cvStopBusyCursor_t)();
+typedef int32_t (*cvGetIDOfCurrentDocument_t)();
+typedef int32_t (*cvGetDocumentType_t)(int32_t documentId);
+typedef bool (*cvGetHeaderOfCurrentFMR_t)(FMRHeader* header);
+typedef float** (*cvGetSTCFloatDataOfCurrentFMR_t)();
+typedef bool (*cvSaveFMRAndSTC_t)(const char* fmrPath, const char* stcName);
+typedef bool (*cvCreateMAPForCurrentFMR_t)();
+typedef float** (*cvGetMAPOfCurrentFMR_t)(MapHeader* header);
+typedef bool (*cvSetMAPParametersOfCurrentFMR_t)(MapHeader* header);
+typedef bool (*cvSaveMAPsOfCurrentFMR_t)(const char* path);
+typedef bool (*cvGetStringParameter_t)(const char* name, char* buffer512);
+typedef bool (*cvSetStringParameter_t)(const char* name, const char* text);
+typedef int32_t (*cvGetIntParameter_t)(const char* name);
+typedef float (*cvGetFloatParameter_t)(const char* name);
+typedef bool (*cvGetOpenFileName_t)(const char* title, const char* initial, const char* filter,
+                                    char* buffer512);
+}

@@ -1,0 +1,9 @@
+// The plug-in's descriptive texts. pluginName() is also the text that starts
+// every log line: one stored text, returned by getPluginName as well.
+#pragma once
+
+namespace cvts {
+
+const char* pluginName();
+
+} // namespace cvts
