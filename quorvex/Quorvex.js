@@ -1,0 +1,1 @@
+// Dialog script of the Quorvex plug-in (placeholder until the dialog is written).
