@@ -1,1 +1,47 @@
-// Dialog script of the Quorvex plug-in (placeholder until the dialog is written).
+// Dialog script of the Quorvex plug-in.
+//
+// The host runs this script for the plug-in's dialog. The parameters below are
+// shared with the plug-in: the dialog's controls write them, and the plug-in
+// reads them when the dialog asks it to "start". Each param(...) line gives a
+// parameter's name and its default text; hosts that only need the defaults
+// read just these lines.
+
+function declareParameters() {
+    param("fmr_threshold", "100");   // voxels whose time course never drops below this are fitted
+    param("tSNR1", "1");             // tSNR map of model 1's cleaned time courses
+    param("tSNR2", "1");             // tSNR map of model 2's cleaned time courses
+    param("tSNR3", "1");             // tSNR of model 2 minus tSNR of model 1
+    param("R2adj1", "1");            // adjusted R² of model 1
+    param("R2adj2", "1");            // adjusted R² of model 2
+    param("R2adj3", "1");            // adjusted R² of model 2 minus that of model 1
+    param("Fmap", "1");              // F test of model 2 against model 1
+    param("residuals1", "0");        // save the run cleaned of model 1's confounds
+    param("residuals2", "0");        // save the run cleaned of model 2's confounds
+    param("sdmfile1", "");           // design matrix of model 1
+    param("sdmfile2", "");           // design matrix of model 2
+}
+
+// Lets the user pick a design matrix through the plug-in and takes the chosen
+// path over into the given model's parameter.
+function chooseDesign(modelParameter, label) {
+    dialog.setStringParameter("task", "choose_sdm");
+    dialog.executePlugin();
+    var path = dialog.getStringParameter("sdmfile");
+    if (path !== "") {
+        dialog.setStringParameter(modelParameter, path);
+        dialog.setText(label, path);
+    }
+}
+
+function onChooseModel1() { chooseDesign("sdmfile1", "labelModel1"); }
+function onChooseModel2() { chooseDesign("sdmfile2", "labelModel2"); }
+
+function onStart() {
+    var names = ["tSNR1", "tSNR2", "tSNR3", "R2adj1", "R2adj2", "R2adj3", "Fmap", "residuals1", "residuals2"];
+    for (var i = 0; i < names.length; i++) {
+        dialog.setIntParameter(names[i], dialog.isChecked("check_" + names[i]) ? 1 : 0);
+    }
+    dialog.setFloatParameter("fmr_threshold", parseFloat(dialog.getText("edit_fmr_threshold")));
+    dialog.setStringParameter("task", "start");
+    dialog.executePlugin();
+}

@@ -116,7 +116,3 @@ void quorvex::chooseSDM() {
     host::cvGetOpenFileName("Select an SDM:", "", "Design Matrix (*.sdm)", buffer);
     host::cvSetStringParameter("sdmfile", textOfBuffer(buffer).c_str());
 }
-
-bool quorvex::compareModels() {
-    throw std::runtime_error("the model comparison is not built yet");
-}

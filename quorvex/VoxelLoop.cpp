@@ -1,0 +1,44 @@
+#include "quorvex/VoxelLoop.h"
+
+VoxelLoopResults::VoxelLoopResults(VolumeSize dim, int32_t n)
+    : tSNR{Volume(dim, 0.0f), Volume(dim, 0.0f)},
+      r2adj{Volume(dim, 0.0f), Volume(dim, 0.0f)},
+      F(dim, 0.0f),
+      residuals{ResidualCourses(n), ResidualCourses(n)} {}
+
+namespace {
+
+Vector timeCourse(const float* const* data, int32_t n, int32_t voxel) {
+    Vector y(n);
+    for (int32_t v = 0; v < n; ++v) {
+        y[v] = data[v][voxel];
+    }
+    return y;
+}
+
+} // namespace
+
+VoxelLoopResults runVoxelLoop(const float* const* data, int32_t n, VolumeSize dim, float threshold,
+                              const PreparedModel (&models)[2], const bool (&keepResiduals)[2]) {
+    VoxelLoopResults results(dim, n);
+    const int32_t voxelCount = dim.x * dim.y * dim.z;
+    for (int32_t l = 0; l < voxelCount; ++l) {
+        const Vector y = timeCourse(data, n, l);
+        if (!(y.min() > threshold)) {
+            continue;  // a NaN minimum fails too
+        }
+        results.mask.push_back(l);
+        const VoxelStatistics stats = computeVoxelStatistics(y, models);
+        for (int i = 0; i < 2; ++i) {
+            if (keepResiduals[i]) {
+                results.residuals[i].append(stats.model[i].cleaned);
+            }
+            results.tSNR[i][l] = stats.model[i].tSNR;
+            results.r2adj[i][l] = stats.model[i].r2adj;
+        }
+        if (stats.hasF) {
+            results.F[l] = stats.F;
+        }
+    }
+    return results;
+}
