@@ -28,6 +28,7 @@ public:
     Vector operator-(float s) const;
     Vector squared() const;
 
+    // An empty vector has sum 0, mean and min NaN, stdDev 0.
     float sum() const;      // from index 0 upward, one float accumulator
     float mean() const;     // sum() / float(size)
     float min() const;      // NaN never replaces the running minimum
