@@ -2,6 +2,8 @@
 // loaded host executable. This table is the plug-in's one piece of global state.
 #pragma once
 
+#include <functional>
+
 #include "plugin/HostServiceNames.h"
 
 namespace cvts {
@@ -18,6 +20,9 @@ enum class HostService : int {
 constexpr int kHostServiceCount = static_cast<int>(HostService::Count);
 static_assert(kHostServiceCount == 190, "the host kit names 190 services");
 
+// The module the services come from.
+constexpr const char kHostModuleName[] = "Corvantis.exe";
+
 // Name of the service at that position of the table.
 const char* hostServiceName(HostService service);
 
@@ -31,6 +36,11 @@ void setHostServiceEntry(HostService service, HostEntry entry);
 // when the module is not loaded; false (other entries untouched) when it lacks
 // cvGetVersionOfCorvantis.
 bool fillHostServiceTable();
+
+// The fill rules over any name lookup: cvGetVersionOfCorvantis first (a null
+// result ends the fill with false), then every other name once, in table order.
+using ExportLookup = std::function<HostEntry(const char* name)>;
+bool fillHostServiceTableFrom(const ExportLookup& lookUp);
 
 // The host version test: (major, minor, revision) at least (2, 8, 0).
 bool hostVersionPasses(int major, int minor, int revision);

@@ -5,5 +5,10 @@
 namespace cvts {
 
 const char* pluginName();
+const char* pluginDescription();
+const char* pluginAuthor();
+const char* pluginVersion();
+const char* helpFile();
+const char* guiScript();
 
 } // namespace cvts

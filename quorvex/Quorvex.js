@@ -7,18 +7,30 @@
 // read just these lines.
 
 function declareParameters() {
-    param("fmr_threshold", "100");   // voxels whose time course never drops below this are fitted
-    param("tSNR1", "1");             // tSNR map of model 1's cleaned time courses
-    param("tSNR2", "1");             // tSNR map of model 2's cleaned time courses
-    param("tSNR3", "1");             // tSNR of model 2 minus tSNR of model 1
-    param("R2adj1", "1");            // adjusted R² of model 1
-    param("R2adj2", "1");            // adjusted R² of model 2
-    param("R2adj3", "1");            // adjusted R² of model 2 minus that of model 1
-    param("Fmap", "1");              // F test of model 2 against model 1
-    param("residuals1", "0");        // save the run cleaned of model 1's confounds
-    param("residuals2", "0");        // save the run cleaned of model 2's confounds
-    param("sdmfile1", "");           // design matrix of model 1
-    param("sdmfile2", "");           // design matrix of model 2
+    // voxels whose time course never drops below this are fitted
+    param("fmr_threshold", "100");
+    // tSNR map of model 1's cleaned time courses
+    param("tSNR1", "1");
+    // tSNR map of model 2's cleaned time courses
+    param("tSNR2", "1");
+    // tSNR of model 2 minus tSNR of model 1
+    param("tSNR3", "1");
+    // adjusted R² of model 1
+    param("R2adj1", "1");
+    // adjusted R² of model 2
+    param("R2adj2", "1");
+    // adjusted R² of model 2 minus that of model 1
+    param("R2adj3", "1");
+    // F test of model 2 against model 1
+    param("Fmap", "1");
+    // save the run cleaned of model 1's confounds
+    param("residuals1", "0");
+    // save the run cleaned of model 2's confounds
+    param("residuals2", "0");
+    // design matrix of model 1
+    param("sdmfile1", "");
+    // design matrix of model 2
+    param("sdmfile2", "");
 }
 
 // Lets the user pick a design matrix through the plug-in and takes the chosen

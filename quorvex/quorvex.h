@@ -6,12 +6,13 @@
 #include "plugin/CVTSLog.h"
 #include "plugin/CVTSPluginInterface.h"
 
-class CVTS_EXPORT quorvex : public CVTSPluginInterface {
+// Only the members the host may call are exported; the tasks stay internal.
+class quorvex : public CVTSPluginInterface {
 public:
-    quorvex();
-    ~quorvex() override;
-    bool execute() override;
-    bool initPlugin() override;
+    CVTS_EXPORT quorvex();
+    CVTS_EXPORT ~quorvex() override;
+    CVTS_EXPORT bool execute() override;
+    CVTS_EXPORT bool initPlugin() override;
 
 private:
     void chooseSDM();

@@ -1,0 +1,42 @@
+#include "host/commands/Command.h"
+
+#include <algorithm>
+
+namespace corvantis {
+
+// Defined each in its own file; a new command adds one line here and one to the list.
+extern const Command kRunCommand;
+extern const Command kInfoCommand;
+
+namespace {
+
+const Command* const kCommands[] = {&kRunCommand, &kInfoCommand};
+
+} // namespace
+
+const Command& defaultCommand() { return kRunCommand; }
+
+const Command* findCommand(const std::string& name) {
+    for (const Command* command : kCommands) {
+        if (name == command->name) {
+            return command;
+        }
+    }
+    return nullptr;
+}
+
+std::string helpText(const Command& command) {
+    std::string text = command.help;
+    if (&command != &defaultCommand()) {
+        return text;
+    }
+    text += "\nCommands (Corvantis COMMAND --help tells more):\n";
+    for (const Command* listed : kCommands) {
+        std::string name = listed->name;
+        name.resize(std::max<std::size_t>(name.size(), 22), ' ');
+        text += "  " + name + listed->summary + "\n";
+    }
+    return text;
+}
+
+} // namespace corvantis

@@ -1,0 +1,219 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <sstream>
+#include <string>
+
+#include "HostTestSupport.h"
+#include "host/HostServices.h"
+
+namespace {
+
+using corvantis::HostServices;
+using corvantis::HostSimulation;
+
+class HostServicesTest : public ::testing::Test {
+protected:
+    // A session on a 2 x 2 x 1 run of 3 volumes, or on no document.
+    HostServices& session(HostSimulation simulation = {}, bool withDocument = true,
+                          std::deque<std::string> answers = {}) {
+        std::optional<corvantis::FmrDocument> document;
+        if (withDocument) {
+            document = corvantis::FmrDocument::open(hosttest::writeCountingRun(dir.path(), "run", 2, 2, 1, 3));
+        }
+        corvantis::Parameters parameters;
+        parameters.set("tSNR1", "1");
+        parameters.set("fmr_threshold", "0.1");
+        parameters.set("sdmfile1", std::string(700, 's'));
+        trace = std::make_unique<corvantis::Trace>(dir.file("trace.txt"));
+        services = std::make_unique<HostServices>(simulation, std::move(document), parameters, answers,
+                                                  corvantis::HostChannels{logPane, messages, *trace});
+        return *services;
+    }
+
+    std::string traced() const { return hosttest::readFile(dir.file("trace.txt")); }
+
+    hosttest::TempDir dir;
+    std::ostringstream logPane;
+    std::ostringstream messages;
+    std::unique_ptr<corvantis::Trace> trace;
+    std::unique_ptr<HostServices> services;
+};
+
+TEST_F(HostServicesTest, CancelledDialogLeavesTheBufferUntouched) {
+    HostServices& host = session({}, true, {"/data/first.sdm"});
+    char buffer[kHostTextBufferSize];
+    std::strcpy(buffer, "left by the caller");
+    EXPECT_TRUE(host.getOpenFileName("Select an SDM:", "", "Design Matrix (*.sdm)", buffer));
+    EXPECT_STREQ(buffer, "/data/first.sdm");
+    std::strcpy(buffer, "left by the caller");
+    EXPECT_FALSE(host.getOpenFileName("Select an SDM:", "", "Design Matrix (*.sdm)", buffer));
+    EXPECT_STREQ(buffer, "left by the caller");
+    EXPECT_EQ(traced(),
+              "cvGetOpenFileName(\"Select an SDM:\", \"\", \"Design Matrix (*.sdm)\") -> \"/data/first.sdm\"\n"
+              "cvGetOpenFileName(\"Select an SDM:\", \"\", \"Design Matrix (*.sdm)\") -> (cancelled)\n");
+}
+
+TEST_F(HostServicesTest, ParametersAreTextReadAsTextIntOrFloat) {
+    HostServices& host = session();
+    char buffer[kHostTextBufferSize];
+    std::strcpy(buffer, "stale");
+    EXPECT_FALSE(host.getStringParameter("task", buffer));
+    EXPECT_STREQ(buffer, "");
+    EXPECT_TRUE(host.setStringParameter("sdmfile", "/m/a.sdm"));
+    EXPECT_TRUE(host.getStringParameter("sdmfile", buffer));
+    EXPECT_STREQ(buffer, "/m/a.sdm");
+    EXPECT_TRUE(host.getStringParameter("sdmfile1", buffer));
+    EXPECT_EQ(std::strlen(buffer), 511u);
+    EXPECT_EQ(host.getIntParameter("tSNR1"), 1);
+    EXPECT_EQ(host.getIntParameter("tSNR2"), 0);
+    EXPECT_EQ(host.getFloatParameter("fmr_threshold"), 0.1f);
+    EXPECT_EQ(host.getFloatParameter("missing"), 0.0f);
+    EXPECT_EQ(traced(),
+              "cvGetStringParameter(\"task\") -> (absent)\n"
+              "cvSetStringParameter(\"sdmfile\", \"/m/a.sdm\")\n"
+              "cvGetStringParameter(\"sdmfile\") -> \"/m/a.sdm\"\n"
+              "cvGetStringParameter(\"sdmfile1\") -> \"" + std::string(511, 's') + "\"\n"
+              "cvGetIntParameter(\"tSNR1\") -> 1\n"
+              "cvGetIntParameter(\"tSNR2\") -> 0\n"
+              "cvGetFloatParameter(\"fmr_threshold\") -> 0.100000001\n"
+              "cvGetFloatParameter(\"missing\") -> 0\n");
+}
+
+TEST_F(HostServicesTest, LogAndMessageTextsEachEndWithANewline) {
+    HostServices& host = session();
+    host.logText("\nQuorvex>  Running...");
+    host.logText("");
+    EXPECT_FALSE(host.messageBoxShown());
+    host.messageBox("No current document available.");
+    EXPECT_TRUE(host.messageBoxShown());
+    EXPECT_EQ(logPane.str(), "\nQuorvex>  Running...\n\n");
+    EXPECT_EQ(messages.str(), "No current document available.\n");
+    EXPECT_EQ(traced(),
+              "cvLogText(\"\\nQuorvex>  Running...\")\ncvLogText(\"\")\n"
+              "cvMessageBox(\"No current document available.\")\n");
+}
+
+TEST_F(HostServicesTest, DocumentAnswersFollowTheSimulation) {
+    HostSimulation simulation;
+    simulation.major = 2;
+    simulation.minor = 8;
+    simulation.revision = -1;
+    simulation.documentId = 0;
+    simulation.documentType = 3;
+    HostServices& host = session(simulation);
+    int32_t major = 0, minor = 0, revision = 0;
+    host.getVersionOfCorvantis(&major, &minor, &revision);
+    EXPECT_EQ(revision, -1);
+    EXPECT_EQ(host.getIDOfCurrentDocument(), 0);
+    EXPECT_EQ(host.getDocumentType(0), 3);
+    EXPECT_EQ(host.getDocumentType(1), -1);
+    FMRHeader header;
+    EXPECT_TRUE(host.getHeaderOfCurrentFMR(&header));
+    EXPECT_EQ(header.DimX, 2);
+    EXPECT_EQ(host.getSTCFloatDataOfCurrentFMR()[2][3], 203.0f);
+    EXPECT_EQ(traced(),
+              "cvGetVersionOfCorvantis() -> 2.8.-1\ncvGetIDOfCurrentDocument() -> 0\ncvGetDocumentType(0) -> 3\n"
+              "cvGetDocumentType(1) -> -1\ncvGetHeaderOfCurrentFMR() -> true\n"
+              "cvGetSTCFloatDataOfCurrentFMR() -> 3 volumes\n");
+}
+
+TEST_F(HostServicesTest, WithoutADocumentNothingIsHandedOut) {
+    HostServices& host = session({}, false);
+    EXPECT_EQ(host.getIDOfCurrentDocument(), -1);
+    EXPECT_EQ(host.getDocumentType(1), -1);
+    FMRHeader header;
+    header.DimX = 77;
+    EXPECT_FALSE(host.getHeaderOfCurrentFMR(&header));
+    EXPECT_EQ(header.DimX, 77);
+    EXPECT_EQ(host.getSTCFloatDataOfCurrentFMR(), nullptr);
+    EXPECT_FALSE(host.createMAPForCurrentFMR());
+    EXPECT_FALSE(host.saveFMRAndSTC(dir.file("x.fmr").c_str(), "x"));
+    EXPECT_EQ(messages.str(),
+              "Corvantis: warning: cannot create a map: there is no current document\n"
+              "Corvantis: warning: cannot save \"" + dir.file("x.fmr") + "\": there is no current document\n");
+    EXPECT_FALSE(host.messageBoxShown());
+}
+
+TEST_F(HostServicesTest, MapIsCreatedFilledParameterisedAndSaved) {
+    HostServices& host = session();
+    MapHeader header;
+    EXPECT_EQ(host.getMAPOfCurrentFMR(&header), nullptr);  // none created yet
+    EXPECT_TRUE(host.createMAPForCurrentFMR());
+    float** slices = host.getMAPOfCurrentFMR(&header);
+    ASSERT_NE(slices, nullptr);
+    EXPECT_EQ(header.DimX, 2);
+    EXPECT_EQ(header.DimY, 2);
+    EXPECT_EQ(header.DimZ, 1);
+    EXPECT_EQ(header.DF2, corvantis::kNewMapDF2);
+    slices[0][3] = 8.0f;
+    header.MapType = 0;
+    header.LowerThreshold = 5.0f;
+    header.field28 = 0;
+    EXPECT_TRUE(host.setMAPParametersOfCurrentFMR(&header));
+    EXPECT_TRUE(host.saveMAPsOfCurrentFMR(dir.file("a.map").c_str()));
+
+    const std::string bytes = hosttest::readFile(dir.file("a.map"));
+    ASSERT_EQ(bytes.size(), 8u + 64u + 16u);
+    EXPECT_EQ(bytes.substr(72), hosttest::floatBytes({0, 0, 0, 8}));
+    EXPECT_EQ(traced(),
+              "cvGetMAPOfCurrentFMR() -> (null)\ncvCreateMAPForCurrentFMR() -> true\n"
+              "cvGetMAPOfCurrentFMR() -> 2 x 2 x 1\n"
+              "cvSetMAPParametersOfCurrentFMR(MapType 0, LowerThreshold 5, UpperThreshold 103.5, int32@24 104, "
+              "int32@28 0, DF1 106, DF2 107) -> true\n"
+              "cvSaveMAPsOfCurrentFMR(\"" + dir.file("a.map") + "\") -> true\n");
+}
+
+TEST_F(HostServicesTest, MapOfOtherExtentsOrNone) {
+    HostSimulation simulation;
+    simulation.mapExtents = corvantis::MapExtents{5, 1, 3};
+    HostServices& host = session(simulation);
+    MapHeader header;
+    host.createMAPForCurrentFMR();
+    ASSERT_NE(host.getMAPOfCurrentFMR(&header), nullptr);
+    EXPECT_EQ(header.DimX, 5);
+    EXPECT_EQ(header.DimZ, 3);
+
+    simulation.mapNull = true;
+    HostServices& failing = session(simulation);
+    failing.createMAPForCurrentFMR();
+    header.DimX = -9;
+    EXPECT_EQ(failing.getMAPOfCurrentFMR(&header), nullptr);
+    EXPECT_EQ(header.DimX, -9);
+}
+
+TEST_F(HostServicesTest, ReadOnlyHostFailsEverySaveWithAWarningNotAMessageBox) {
+    HostSimulation simulation;
+    simulation.readOnly = true;
+    HostServices& host = session(simulation);
+    host.createMAPForCurrentFMR();
+    EXPECT_FALSE(host.saveMAPsOfCurrentFMR(dir.file("a.map").c_str()));
+    EXPECT_FALSE(host.saveFMRAndSTC(dir.file("b.fmr").c_str(), "b"));
+    EXPECT_EQ(messages.str(),
+              "Corvantis: warning: cannot save \"" + dir.file("a.map") + "\": the host is read-only (--read-only)\n"
+              "Corvantis: warning: cannot save \"" + dir.file("b.fmr") + "\": the host is read-only (--read-only)\n");
+    EXPECT_FALSE(host.messageBoxShown());
+    EXPECT_EQ(hosttest::filesIn(dir.path()), (std::vector<std::string>{"run.fmr", "run.stc", "trace.txt"}));
+}
+
+TEST_F(HostServicesTest, SaveAsCarriesTheNewPathIntoLaterHeaders) {
+    HostServices& host = session();
+    host.getSTCFloatDataOfCurrentFMR()[0][0] = -1.0f;
+    EXPECT_TRUE(host.saveFMRAndSTC(dir.file("run_min.fmr").c_str(), "run_min"));
+    FMRHeader header;
+    host.getHeaderOfCurrentFMR(&header);
+    EXPECT_EQ(std::string(header.FileName), dir.file("run_min.fmr"));
+    EXPECT_EQ(hosttest::readFile(dir.file("run_min.stc")).substr(0, 4), hosttest::floatBytes({-1.0f}));
+    EXPECT_FALSE(host.saveMAPsOfCurrentFMR(dir.file("none.map").c_str()));
+    EXPECT_EQ(messages.str(),
+              "Corvantis: warning: cannot save \"" + dir.file("none.map") + "\": no map has been created\n");
+}
+
+TEST(TraceText, QuotesTextsWithEscapes) {
+    EXPECT_EQ(corvantis::quoted("a \"b\" \\ c\n\t\x01"), "\"a \\\"b\\\" \\\\ c\\n\\t\\x01\"");
+    EXPECT_EQ(corvantis::quoted(nullptr), "(null)");
+    EXPECT_EQ(corvantis::formatFloat(0.5f), "0.5");
+}
+
+} // namespace
