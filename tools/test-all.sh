@@ -2,6 +2,7 @@
 # Builds and runs the whole test suite in every preset; exits non-zero on any failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+bash tools/install-deps.sh
 jobs=$(nproc 2>/dev/null || echo 2)
 for preset in release asan; do
     echo "=== preset: $preset"

@@ -7,10 +7,12 @@ namespace corvantis {
 // Defined each in its own file; a new command adds one line here and one to the list.
 extern const Command kRunCommand;
 extern const Command kInfoCommand;
+extern const Command kGenerateCommand;
+extern const Command kSummaryCommand;
 
 namespace {
 
-const Command* const kCommands[] = {&kRunCommand, &kInfoCommand};
+const Command* const kCommands[] = {&kRunCommand, &kInfoCommand, &kGenerateCommand, &kSummaryCommand};
 
 } // namespace
 
