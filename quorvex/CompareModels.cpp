@@ -1,6 +1,5 @@
 // The comparison run of the "start" task.
 #include <cstring>
-#include <limits>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -13,6 +12,7 @@
 #include "quorvex/ModelPreparation.h"
 #include "quorvex/Paths.h"
 #include "quorvex/ResultOutput.h"
+#include "quorvex/RunGeometry.h"
 #include "quorvex/VoxelLoop.h"
 #include "quorvex/quorvex.h"
 
@@ -43,22 +43,6 @@ std::string designPath(const char* name) {
 
 std::string fmrFileName(const FMRHeader& header) {
     return std::string(header.FileName, strnlen(header.FileName, sizeof header.FileName));
-}
-
-// A run the voxel loop could not address safely ends before any data is read.
-void checkRunGeometry(const FMRHeader& h) {
-    if (h.NrOfVolumes < 1) {
-        throw std::runtime_error("The FMR has no volumes (NrOfVolumes " + std::to_string(h.NrOfVolumes) + ")");
-    }
-    std::ostringstream size;
-    size << h.DimX << " x " << h.DimY << " x " << h.DimZ;
-    if (h.DimX < 0 || h.DimY < 0 || h.DimZ < 0) {
-        throw std::runtime_error("The FMR's dimensions " + size.str() + " are invalid");
-    }
-    const long long voxels = static_cast<long long>(h.DimX) * h.DimY * h.DimZ;
-    if (voxels > std::numeric_limits<int32_t>::max()) {
-        throw std::runtime_error("The FMR's " + size.str() + " voxels are more than a run can hold");
-    }
 }
 
 void checkVolumeCounts(const std::vector<SDMFile>& models, int32_t nrOfVolumes) {
