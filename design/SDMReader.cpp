@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <fstream>
 #include <istream>
 #include <limits>
@@ -23,6 +24,10 @@ constexpr int32_t maxPredictors = 1000000;
 // Element count of the design matrix, which may get one more column (the
 // constant) than the file has predictors.
 constexpr int64_t maxDesignValues = std::numeric_limits<int32_t>::max();
+// The columns are filled with zeros up front, rows missing at the end of the
+// file included: a header of a few bytes must not cost gigabytes of them.
+// 2^26 floats (256 MiB) is far beyond any real design.
+constexpr int64_t maxStoredValues = int64_t(1) << 26;
 
 const char* const firstConfoundKey = "FirstConfoundPredictor:";
 
@@ -34,7 +39,11 @@ void openForReading(std::ifstream& in, const std::string& path) {
     in.open(path, std::ios::in | std::ios::binary);
     // Peeking also refuses what opens but cannot be read, such as a folder.
     if (in) in.peek();
-    if (!in.is_open() || in.bad()) throw OpenFileError("Failed opening for reading: " + path);
+    // Only a regular file ends: a device or pipe such as /dev/zero would make
+    // the header loop read (and the token grow) forever.
+    std::error_code statusError;
+    const bool regular = std::filesystem::is_regular_file(path, statusError);
+    if (!in.is_open() || in.bad() || !regular) throw OpenFileError("Failed opening for reading: " + path);
 }
 
 // One line without its line end; a CR right before the LF belongs to the line end.
@@ -120,6 +129,11 @@ void checkCounts(const SDMFile& record, const std::string& path) {
         throw IOError(path + ": " + std::to_string(predictors) + " predictors of " +
                       std::to_string(points) + " data points are more than the " +
                       std::to_string(maxDesignValues) + " values a design matrix can hold");
+    }
+    if (static_cast<int64_t>(predictors) * points > maxStoredValues) {
+        throw IOError(path + ": " + std::to_string(predictors) + " predictors of " +
+                      std::to_string(points) + " data points are more than the " +
+                      std::to_string(maxStoredValues) + " values the reader keeps");
     }
 }
 

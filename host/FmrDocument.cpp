@@ -25,6 +25,11 @@ std::string readWholeFile(const std::string& path) {
     if (!in) {
         throw DocumentError("cannot open " + inQuotes(path) + ": " + std::strerror(errno));
     }
+    // A device or pipe such as /dev/zero never ends: reading it whole would hang and grow without bound.
+    std::error_code statusError;
+    if (!fs::is_regular_file(path, statusError)) {
+        throw DocumentError("cannot open " + inQuotes(path) + ": not a regular file");
+    }
     std::ostringstream text;
     text << in.rdbuf();
     return text.str();
@@ -147,6 +152,17 @@ FmrDocument FmrDocument::open(const std::string& path) {
     const std::string absolute = absolutePath(path);
     checkHeaderPath(absolute, path);
     TimeCourses timeCourses = readTimeCourses(fs::path(absolute).parent_path() / stcFile, layout);
+    return FmrDocument(absolute, std::move(text), layout, std::move(timeCourses));
+}
+
+FmrDocument FmrDocument::fromParts(const std::string& path, FmrText text, TimeCourses timeCourses) {
+    const RunLayout layout = layoutOf(text, path);
+    if (timeCourses.volumes() != layout.nrOfVolumes || timeCourses.voxels() != layout.voxels() ||
+        timeCourses.dataType() != layout.dataType) {
+        throw DocumentError(inQuotes(path) + ": the time courses do not match the run's extents");
+    }
+    const std::string absolute = absolutePath(path);
+    checkHeaderPath(absolute, path);
     return FmrDocument(absolute, std::move(text), layout, std::move(timeCourses));
 }
 

@@ -27,6 +27,10 @@ class FmrDocument {
 public:
     // Throws DocumentError with a message naming the file and what is wrong.
     static FmrDocument open(const std::string& path);
+    // A document read from another format: its text (without STCFile, which a
+    // save sets) and time courses, carrying path, which need not exist. Throws
+    // DocumentError as open does.
+    static FmrDocument fromParts(const std::string& path, FmrText text, TimeCourses timeCourses);
 
     // The absolute path of the .fmr the document carries.
     const std::string& path() const { return path_; }

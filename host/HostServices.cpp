@@ -51,6 +51,15 @@ bool HostServices::refuseSave(const char* path, const std::string& reason) {
     return false;
 }
 
+template <class Hook>
+void HostServices::afterSave(const Hook& hook) {
+    try {
+        hook();
+    } catch (const SaveError& error) {
+        warn(error.what());
+    }
+}
+
 void HostServices::getVersionOfCorvantis(int32_t* major, int32_t* minor, int32_t* revision) {
     if (major != nullptr) *major = simulation_.major;
     if (minor != nullptr) *minor = simulation_.minor;
@@ -119,6 +128,7 @@ bool HostServices::saveFMRAndSTC(const char* fmrPath, const char* stcName) {
         try {
             document_->saveAs(fmrPath, stcName);
             saved = true;
+            if (saveHooks_.run) afterSave([this] { saveHooks_.run(*document_); });
         } catch (const SaveError& error) {
             refuseSave(fmrPath, error.what());
         }
@@ -174,6 +184,7 @@ bool HostServices::saveMAPsOfCurrentFMR(const char* path) {
             const MapImage& map = maps_.back();
             writeFileAtomically(std::filesystem::path(path), [&map](std::ostream& out) { map.writeTo(out); });
             saved = true;
+            if (saveHooks_.map && document_) afterSave([&] { saveHooks_.map(map, *document_, path); });
         } catch (const SaveError& error) {
             refuseSave(path, error.what());
         }

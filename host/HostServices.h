@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -40,6 +41,13 @@ struct HostChannels {
     Trace& trace;
 };
 
+// Called after each successful save, to write copies in other formats; a
+// SaveError they throw becomes a warning and leaves the service's answer as it is.
+struct SaveHooks {
+    std::function<void(const FmrDocument& saved)> run;
+    std::function<void(const MapImage& map, const FmrDocument& run, const std::string& path)> map;
+};
+
 class HostServices {
 public:
     HostServices(HostSimulation simulation, std::optional<FmrDocument> document, Parameters parameters,
@@ -66,6 +74,8 @@ public:
     float getFloatParameter(const char* name);
     bool getOpenFileName(const char* title, const char* initial, const char* filter, char* buffer);
 
+    void setSaveHooks(SaveHooks hooks) { saveHooks_ = std::move(hooks); }
+
     Parameters& parameters() { return parameters_; }
     bool messageBoxShown() const { return messageBoxShown_; }
     const std::optional<FmrDocument>& document() const { return document_; }
@@ -74,6 +84,8 @@ public:
 private:
     void warn(const std::string& message);
     bool refuseSave(const char* path, const std::string& reason);
+    template <class Hook>
+    void afterSave(const Hook& hook);
 
     HostSimulation simulation_;
     std::optional<FmrDocument> document_;
@@ -81,6 +93,7 @@ private:
     std::deque<std::string> openFileAnswers_;
     HostChannels channels_;
     std::vector<MapImage> maps_;  // every map created, the current one last
+    SaveHooks saveHooks_;
     bool messageBoxShown_ = false;
 };
 

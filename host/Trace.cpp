@@ -7,7 +7,9 @@
 
 namespace corvantis {
 
-Trace::Trace(const std::string& path) : file_(std::make_unique<std::ofstream>(path, std::ios::trunc)) {
+// Binary: the same bytes on every platform.
+Trace::Trace(const std::string& path)
+    : file_(std::make_unique<std::ofstream>(path, std::ios::binary | std::ios::trunc)) {
     if (!*file_) {
         throw std::runtime_error("cannot create the trace file " + inQuotes(path));
     }

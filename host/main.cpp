@@ -4,10 +4,12 @@
 #include <string>
 #include <vector>
 
+#include "host/BinaryConsole.h"
 #include "host/CommandLine.h"
 #include "host/commands/Command.h"
 
 int main(int argc, char** argv) {
+    corvantis::useBinaryStandardStreams();
     std::vector<std::string> args(argv + 1, argv + argc);
     const corvantis::Command* command = &corvantis::defaultCommand();
     if (!args.empty()) {

@@ -87,7 +87,11 @@ bool quorvex::compareModels() {
     PreparedModel prepared[2];
     for (int i = 0; i < 2; ++i) {
         prepared[i].X = designMatrix(models[i]);
-        prepared[i].P = pseudoInverse(prepared[i].X);
+        const ModelPseudoInverse inverse = prepareModelPseudoInverse(prepared[i].X);
+        prepared[i].P = inverse.P;
+        if (inverse.doublePrecision) {
+            logLine(log.get(), illConditionedMessage(models[i].fileName, inverse.residual));
+        }
         prepared[i].confoundSelector = selectors[i];
     }
 

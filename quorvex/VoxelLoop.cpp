@@ -1,5 +1,11 @@
 #include "quorvex/VoxelLoop.h"
 
+#include <stdexcept>
+#include <string>
+
+#include "quorvex/CpuFeatures.h"
+#include "quorvex/VoxelEngine.h"
+
 VoxelLoopResults::VoxelLoopResults(VolumeSize dim, int32_t n)
     : tSNR{Volume(dim, 0.0f), Volume(dim, 0.0f)},
       r2adj{Volume(dim, 0.0f), Volume(dim, 0.0f)},
@@ -16,10 +22,39 @@ Vector timeCourse(const float* const* data, int32_t n, int32_t voxel) {
     return y;
 }
 
+VoxelLoopResults referenceVoxelLoop(const float* const* data, int32_t n, VolumeSize dim, float threshold,
+                                    const PreparedModel (&models)[2], const bool (&keepResiduals)[2]);
+
+const VoxelKernels& kernelsOf(SimdLevel level) {
+    if (!cpuSupports(level)) {
+        throw std::runtime_error(std::string(simdLevelName(level)) + " is not supported by this processor");
+    }
+    return level == SimdLevel::avx2 ? avx2VoxelKernels() : sse2VoxelKernels();
+}
+
+// The block engine needs at least one time point and one column per model.
+bool blockEngineApplies(int32_t n, const PreparedModel (&models)[2]) {
+    return n >= 1 && models[0].X.cols() >= 1 && models[1].X.cols() >= 1;
+}
+
 } // namespace
 
 VoxelLoopResults runVoxelLoop(const float* const* data, int32_t n, VolumeSize dim, float threshold,
-                              const PreparedModel (&models)[2], const bool (&keepResiduals)[2]) {
+                              const PreparedModel (&models)[2], const bool (&keepResiduals)[2],
+                              VoxelLoopPath path) {
+    if (path == VoxelLoopPath::reference || !blockEngineApplies(n, models)) {
+        return referenceVoxelLoop(data, n, dim, threshold, models, keepResiduals);
+    }
+    const SimdLevel level = path == VoxelLoopPath::sse2   ? SimdLevel::sse2
+                            : path == VoxelLoopPath::avx2 ? SimdLevel::avx2
+                                                          : bestSimdLevel();
+    return runBlockEngine(data, n, dim, threshold, models, keepResiduals, kernelsOf(level));
+}
+
+namespace {
+
+VoxelLoopResults referenceVoxelLoop(const float* const* data, int32_t n, VolumeSize dim, float threshold,
+                                    const PreparedModel (&models)[2], const bool (&keepResiduals)[2]) {
     VoxelLoopResults results(dim, n);
     const int32_t voxelCount = dim.x * dim.y * dim.z;
     for (int32_t l = 0; l < voxelCount; ++l) {
@@ -42,3 +77,5 @@ VoxelLoopResults runVoxelLoop(const float* const* data, int32_t n, VolumeSize di
     }
     return results;
 }
+
+} // namespace

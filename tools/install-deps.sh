@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need, when missing.
 set -euo pipefail
-packages=(cmake g++ ninja-build libgtest-dev libgmock-dev "$@")
+# libnifti2-dev, libpng-dev, libstb-dev: NIfTI and pictures in the native host;
+# python3-nibabel: the tests read its NIfTI files independently of niftilib.
+packages=(cmake g++ ninja-build libgtest-dev libgmock-dev libnifti2-dev libpng-dev libstb-dev python3-nibabel "$@")
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -9,10 +9,19 @@ extern const Command kRunCommand;
 extern const Command kInfoCommand;
 extern const Command kGenerateCommand;
 extern const Command kSummaryCommand;
+extern const Command kMakeSdmCommand;
+#ifdef QUORVEX_HOST_NIFTI
+extern const Command kRenderCommand;
+#endif
 
 namespace {
 
-const Command* const kCommands[] = {&kRunCommand, &kInfoCommand, &kGenerateCommand, &kSummaryCommand};
+const Command* const kCommands[] = {&kRunCommand,      &kInfoCommand, &kGenerateCommand, &kSummaryCommand,
+                                    &kMakeSdmCommand,
+#ifdef QUORVEX_HOST_NIFTI
+                                    &kRenderCommand,
+#endif
+};
 
 } // namespace
 

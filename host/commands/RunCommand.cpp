@@ -13,7 +13,11 @@
 #include "host/HostServices.h"
 #include "host/HostVariant.h"
 #include "host/PluginLibrary.h"
+#include "host/RunDocument.h"
 #include "host/ServiceExports.h"
+#ifdef QUORVEX_HOST_NIFTI
+#include "host/NiftiOutputs.h"
+#endif
 #include "host/commands/Command.h"
 
 namespace corvantis {
@@ -32,8 +36,11 @@ initPlugin; when that succeeds it sets the parameter "task" to each TASK in
 turn and calls execute; at the end it deletes the plug-in object.
 
 The document:
-  --fmr PATH            open this .fmr and its .stc as the current document;
-                        without it there is no current document
+  --fmr PATH            open this .fmr and its .stc, or a 4D NIfTI-1 run (.nii
+                        or .nii.gz, any stored type, scaled to float32), as the
+                        current document; without it there is no current
+                        document. A NIfTI run's outputs are named as for the
+                        .fmr beside it (run.nii.gz: run.fmr)
   --document-type N     the type the host reports for it (default 1, an FMR)
   --document-id N       its id (default 1); a negative id means "no document"
 
@@ -59,6 +66,8 @@ Simulating other hosts:
   --read-only           every save fails (reported as a warning)
 
 Output:
+  --nifti               also write every saved map and FMR/STC pair as NIfTI-1
+                        beside it (same name, .nii.gz), with the run's geometry
   --trace FILE          one line per service call, in call order, with its
                         arguments (texts quoted) and its result after "->"
   --help                this text
@@ -89,6 +98,7 @@ const std::vector<OptionSpec> kOptions = {
     {"plugin", true},     {"fmr", true},           {"set", true},         {"open-file", true},
     {"host-version", true}, {"trace", true},       {"document-type", true}, {"document-id", true},
     {"map-null", false},  {"map-dims", true},      {"read-only", false},  {"without", true},
+    {"nifti", false},
 };
 
 int32_t int32Option(const CommandLine& line, const std::string& name, int32_t fallback) {
@@ -188,7 +198,7 @@ std::vector<std::string> argumentsForVariant(const CommandLine& line) {
     for (const ParsedOption& option : line.options) {
         if (option.name != "without") {
             args.push_back("--" + option.name);
-            const bool isSwitch = option.name == "map-null" || option.name == "read-only";
+            const bool isSwitch = option.name == "map-null" || option.name == "read-only" || option.name == "nifti";
             if (!isSwitch) {
                 args.push_back(option.value);
             }
@@ -233,7 +243,7 @@ int runPlugin(const std::vector<std::string>& args) {
     std::optional<FmrDocument> document;
     if (const std::optional<std::string> fmr = line.value("fmr")) {
         try {
-            document = FmrDocument::open(*fmr);
+            document = openRunDocument(*fmr);
         } catch (const DocumentError& error) {
             std::cerr << "Corvantis: error: " << error.what() << std::endl;
             return 1;
@@ -248,6 +258,13 @@ int runPlugin(const std::vector<std::string>& args) {
                           std::deque<std::string>(openFiles.begin(), openFiles.end()),
                           HostChannels{std::cout, std::cerr, trace});
     const ServiceAttachment attachment(services);
+    if (line.has("nifti")) {
+#ifdef QUORVEX_HOST_NIFTI
+        services.setSaveHooks(niftiCopyHooks());
+#else
+        throw UsageError("--nifti: this Corvantis is built without NIfTI support");
+#endif
+    }
 
     std::unique_ptr<CVTSPluginInterface> object = plugin.create();
     bool failed = false;

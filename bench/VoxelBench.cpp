@@ -1,0 +1,254 @@
+// The voxel loop benchmark: per workload, the reference loop, each block
+// engine variant this processor supports and the numpy peer, in one run.
+//
+//   quorvex_bench [W1 W2 W3 ...]     the tables (default: all three)
+//   quorvex_bench --memory W1        peak memory of one fast run, both residuals on
+#include <sys/resource.h>
+#include <time.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "bench/PeakRate.h"
+#include "bench/Workloads.h"
+#include "quorvex/CpuFeatures.h"
+#include "quorvex/VoxelLoop.h"
+
+namespace {
+
+struct Prepared {
+    Workload w;
+    std::vector<float> values;
+    std::vector<const float*> volumes;
+    PreparedModel models[2];
+};
+
+void prepare(Prepared& run, const std::string& name) {
+    run.w = workloadNamed(name);
+    run.values = timeCourses(run.w);
+    const size_t count = static_cast<size_t>(voxelCount(run.w));
+    for (int32_t v = 0; v < run.w.n; ++v) run.volumes.push_back(run.values.data() + v * count);
+    prepareModels(run.w, run.models);
+}
+
+VoxelLoopResults runOnce(const Prepared& run, VoxelLoopPath path, bool residuals = true) {
+    const bool keep[2] = {residuals, residuals};
+    return runVoxelLoop(run.volumes.data(), run.w.n, {run.w.dimX, run.w.dimY, run.w.dimZ}, run.w.threshold,
+                        run.models, keep, path);
+}
+
+// CPU time of this thread: what a run costs when other processes share the core.
+double cpuSeconds() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + 1e-9 * static_cast<double>(t.tv_nsec);
+}
+
+struct Timing {
+    double wall = 1e30;
+    double cpu = 1e30;
+};
+
+Timing seconds(const Prepared& run, VoxelLoopPath path, int repeats, VoxelLoopResults* keepLast,
+               bool residuals = true) {
+    Timing best;
+    for (int r = 0; r < repeats; ++r) {
+        const double cpuStart = cpuSeconds();
+        const auto start = std::chrono::steady_clock::now();
+        VoxelLoopResults results = runOnce(run, path, residuals);
+        best.wall = std::min(best.wall, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+        best.cpu = std::min(best.cpu, cpuSeconds() - cpuStart);
+        if (keepLast != nullptr && r + 1 == repeats) *keepLast = std::move(results);
+    }
+    return best;
+}
+
+bool sameBits(const float* a, const float* b, size_t count) {
+    return std::memcmp(a, b, count * sizeof(float)) == 0;
+}
+
+bool identical(const VoxelLoopResults& a, const VoxelLoopResults& b) {
+    if (a.mask != b.mask) return false;
+    for (int i = 0; i < 2; ++i) {
+        const size_t courses = static_cast<size_t>(a.residuals[i].count());
+        if (courses != static_cast<size_t>(b.residuals[i].count())) return false;
+        if (courses > 0 &&
+            !sameBits(a.residuals[i].course(0), b.residuals[i].course(0), courses * a.residuals[i].length()))
+            return false;
+        if (!sameBits(a.tSNR[i].data(), b.tSNR[i].data(), a.tSNR[i].count())) return false;
+        if (!sameBits(a.r2adj[i].data(), b.r2adj[i].data(), a.r2adj[i].count())) return false;
+    }
+    return sameBits(a.F.data(), b.F.data(), a.F.count());
+}
+
+// The multiplies and adds of one voxel: per model the three products
+// (2np each, less the first adds), the selection and the passes of length n;
+// the total sum of squares once.
+double flopsPerVoxel(const Workload& w) {
+    const double n = w.n;
+    double flops = 4.0 * n;
+    for (double p : {static_cast<double>(w.p1), static_cast<double>(w.p2)}) flops += 6.0 * n * p + 6.0 * n + 8.0;
+    return flops;
+}
+
+struct Peer {
+    double seconds = 0.0;
+    double cpu = 0.0;
+    long masked = 0;
+    std::string threads;
+};
+
+Peer runPeer(const Prepared& run, const std::string& modelFile, bool oneThread, const std::string& script) {
+    const Workload& w = run.w;
+    const std::string command = std::string(oneThread ? "OPENBLAS_NUM_THREADS=1 " : "env -u OPENBLAS_NUM_THREADS ") +
+                                "/usr/bin/python3 " + script + " " + std::to_string(w.dimX) + " " +
+                                std::to_string(w.dimY) + " " + std::to_string(w.dimZ) + " " + std::to_string(w.n) +
+                                " " + std::to_string(w.threshold) + " " + modelFile + " 3";
+    Peer peer;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) return peer;
+    char threads[64] = {};
+    if (std::fscanf(pipe, "%lf %lf %ld %63s", &peer.seconds, &peer.cpu, &peer.masked, threads) == 4) peer.threads = threads;
+    pclose(pipe);
+    return peer;
+}
+
+// Rates from this thread's CPU time, which other processes on a shared
+// machine do not inflate; a multi-threaded peer is rated by its wall time.
+void printRow(const char* path, Timing t, double masked, double flops, double peak, double reference,
+              const char* note, bool byWall = false) {
+    const double s = byWall ? t.wall : t.cpu;
+    std::printf("  %-28s %9.4f %9.4f %11.0f %8.2f %7.1f%% %8.1fx  %s\n", path, s, t.cpu, masked / s,
+                flops / s * 1e-9, 100.0 * flops / s / peak, reference / s, note);
+}
+
+struct Line {
+    std::string name;
+    double flops;
+    double best;
+};
+
+Line table(const std::string& name, double peak, const std::string& script) {
+    Prepared run;
+    prepare(run, name);
+    const Workload& w = run.w;
+    const std::string modelFile = "/tmp/quorvex_bench_models_" + name + ".bin";
+    writeModels(modelFile, w.n, run.models);
+
+    VoxelLoopResults reference(VolumeSize{1, 1, 1}, 1);
+    const int referenceRepeats = w.name == "W2" ? 1 : 2;
+    const Timing ref = seconds(run, VoxelLoopPath::reference, referenceRepeats, &reference);
+    const double masked = static_cast<double>(reference.mask.size());
+    const double flops = masked * flopsPerVoxel(w);
+
+    std::printf("\n%s: %d x %d x %d voxels, %d volumes, models of %d and %d predictors, %.0f of %d voxels masked, "
+                "%.2f GFLOP per run\n",
+                w.name.c_str(), w.dimX, w.dimY, w.dimZ, w.n, w.p1, w.p2, masked, voxelCount(w), flops * 1e-9);
+    std::printf("  %-28s %9s %9s %11s %8s %8s %9s  %s\n", "path", "wall s", "cpu s", "voxels/s", "GFLOP/s",
+                "of peak", "vs ref", "outputs");
+    printRow("reference", ref, masked, flops, peak, ref.cpu, "");
+
+    struct Variant {
+        const char* label;
+        VoxelLoopPath path;
+        SimdLevel level;
+    };
+    const Variant variants[] = {{"block engine SSE2", VoxelLoopPath::sse2, SimdLevel::sse2},
+                                {"block engine AVX2", VoxelLoopPath::avx2, SimdLevel::avx2}};
+    double best = 1e30;
+    for (const Variant& v : variants) {
+        if (!cpuSupports(v.level)) continue;
+        VoxelLoopResults results(VolumeSize{1, 1, 1}, 1);
+        const Timing s = seconds(run, v.path, 5, &results);
+        best = std::min(best, s.cpu);
+        printRow(v.label, s, masked, flops, peak, ref.cpu,
+                 identical(reference, results) ? "identical" : "DIFFERENT");
+    }
+    // What the arithmetic alone costs: the residual courses are fresh memory
+    // whose first touch (page faults) takes a large share of a run.
+    {
+        const Timing s = seconds(run, VoxelLoopPath::fastest, 5, nullptr, false);
+        const std::string label = std::string(simdLevelName(bestSimdLevel())) + ", no residual output";
+        printRow(label.c_str(), s, masked, flops, peak, ref.cpu, "");
+    }
+    for (bool oneThread : {true, false}) {
+        const Peer peer = runPeer(run, modelFile, oneThread, script);
+        if (peer.seconds <= 0.0) {
+            std::printf("  numpy peer did not run\n");
+            continue;
+        }
+        const std::string label = "numpy, " + (oneThread ? std::string("1 BLAS thread") : "BLAS threads " + peer.threads);
+        printRow(label.c_str(), Timing{peer.seconds, peer.cpu}, masked, flops, peak, ref.cpu,
+                 peer.masked == static_cast<long>(masked) ? (oneThread ? "same mask" : "same mask; rated by wall")
+                                                          : "MASK DIFFERS",
+                 !oneThread);
+    }
+    std::remove(modelFile.c_str());
+    std::fflush(stdout);
+    return Line{name, flops, best};
+}
+
+int memoryRun(const std::string& name) {
+    Prepared run;
+    prepare(run, name);
+    const double dataBytes = static_cast<double>(run.values.size()) * sizeof(float);
+    const double cpuStart = cpuSeconds();
+    const VoxelLoopResults results = runOnce(run, VoxelLoopPath::fastest);
+    const double s = cpuSeconds() - cpuStart;
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    const double peak = static_cast<double>(usage.ru_maxrss) * 1024.0;
+    std::printf("\n%s, both residual outputs on, %s: peak resident memory %.1f MB = %.2f x the time-course data "
+                "(%.1f MB); %zu masked voxels in %.3f s of CPU time\n",
+                name.c_str(), simdLevelName(bestSimdLevel()), peak / 1e6, peak / dataBytes, dataBytes / 1e6,
+                results.mask.size(), s);
+    return 0;
+}
+
+std::string peerScript(const char* argv0) {
+    std::string self(argv0);
+    const size_t slash = self.find_last_of('/');
+    const std::string dir = slash == std::string::npos ? "." : self.substr(0, slash);
+    return dir + "/peer_numpy.py";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string> names;
+    for (int i = 1; i < argc; ++i) names.push_back(argv[i]);
+    if (names.size() == 2 && names[0] == "--memory") return memoryRun(names[1]);
+    if (names.empty()) names = {"W1", "W2", "W3"};
+
+    const double sse2Peak = peakRateSse2();
+    const bool avx2 = cpuSupports(SimdLevel::avx2);
+    const double avx2Peak = avx2 ? peakRateAvx2() : 0.0;
+    const double peak = std::max(sse2Peak, avx2Peak);
+    std::printf("Single-core peak of separate vector multiplies and adds: SSE2 %.1f GFLOP/s, AVX2 %s; "
+                "\"of peak\" below is against %.1f GFLOP/s\n",
+                sse2Peak * 1e-9, avx2 ? (std::to_string(avx2Peak * 1e-9).substr(0, 5) + " GFLOP/s").c_str()
+                                      : "not supported", peak * 1e-9);
+    std::printf("Fast paths run single-threaded; both residual outputs on unless noted; each time is the best of "
+                "its repeats;\noutputs compared bit for bit with the reference; rates from CPU time (the machine may "
+                "be shared), wall time beside.\n");
+    const std::string script = peerScript(argv[0]);
+    std::vector<Line> lines;
+    for (const std::string& name : names) lines.push_back(table(name, peak, script));
+
+    const Line* w1 = nullptr;
+    const Line* w2 = nullptr;
+    for (const Line& l : lines) {
+        if (l.name == "W1") w1 = &l;
+        if (l.name == "W2") w2 = &l;
+    }
+    if (w1 != nullptr && w2 != nullptr) {
+        std::printf("\nW2 / W1, fastest variant: CPU time ratio %.2f, operation-count ratio %.2f\n", w2->best / w1->best,
+                    w2->flops / w1->flops);
+    }
+    return 0;
+}

@@ -1,0 +1,23 @@
+# Cross-builds the 64-bit Windows binaries (Quorvex.dll, Corvantis.exe) with
+# Debian's mingw-w64 compiler, POSIX thread model.
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+
+set(QUORVEX_MINGW_PREFIX x86_64-w64-mingw32)
+set(CMAKE_C_COMPILER ${QUORVEX_MINGW_PREFIX}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${QUORVEX_MINGW_PREFIX}-g++-posix)
+set(CMAKE_RC_COMPILER ${QUORVEX_MINGW_PREFIX}-windres)
+set(CMAKE_OBJDUMP ${QUORVEX_MINGW_PREFIX}-objdump CACHE FILEPATH "objdump for PE files")
+
+set(CMAKE_FIND_ROOT_PATH /usr/${QUORVEX_MINGW_PREFIX})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+
+# The binaries need no compiler runtime DLLs: libstdc++, libgcc and winpthread
+# are linked in, only KERNEL32.dll and the C runtime stay imports.
+set(QUORVEX_STATIC_RUNTIME "-static")
+set(CMAKE_SHARED_LINKER_FLAGS_INIT "${QUORVEX_STATIC_RUNTIME}")
+set(CMAKE_EXE_LINKER_FLAGS_INIT "${QUORVEX_STATIC_RUNTIME}")
+set(CMAKE_MODULE_LINKER_FLAGS_INIT "${QUORVEX_STATIC_RUNTIME}")

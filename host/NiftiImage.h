@@ -1,0 +1,39 @@
+// NIfTI-1 images through niftilib, owned: every image read or made here is
+// freed with nifti_image_free when its pointer goes.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include <nifti1_io.h>
+
+namespace corvantis {
+
+struct NiftiImageFree {
+    void operator()(nifti_image* image) const { nifti_image_free(image); }
+};
+using NiftiImagePtr = std::unique_ptr<nifti_image, NiftiImageFree>;
+
+// True for names niftilib reads as one NIfTI-1 file: ".nii" or ".nii.gz".
+bool isNiftiPath(const std::string& path);
+
+// The header, and the values when withData. Throws DocumentError when the file
+// cannot be read as NIfTI-1 (a NIfTI-2 file included).
+NiftiImagePtr readNiftiImage(const std::string& path, bool withData);
+
+// A new image of the given extents (nt = 1 for a 3D image) and data type
+// (DT_FLOAT32 or DT_INT16), values 0. Throws SaveError.
+NiftiImagePtr newImage(int nx, int ny, int nz, int nt, int datatype);
+
+// Writes image under path (".nii" or ".nii.gz" picks the compression). Throws SaveError.
+void writeNiftiImage(nifti_image& image, const std::string& path);
+
+// The integer and floating-point types scaledValue reads.
+bool isRealDataType(int datatype);
+
+// The stored value at index i scaled by scl_slope and scl_inter (no scaling when
+// the slope is 0), computed in double precision. Throws DocumentError for data
+// types that hold no real number (complex, RGB).
+double scaledValue(const nifti_image& image, std::size_t i);
+
+} // namespace corvantis

@@ -1,0 +1,276 @@
+// The block kernels, written once over a lane type L that wraps one vector
+// instruction set (see VoxelKernelsSse2.cpp, VoxelKernelsAvx2.cpp). Included
+// only by those units; L lives in an unnamed namespace there, so every
+// instantiation stays inside its own unit and its own target flags.
+//
+// Each lane repeats the reference sequence of computeVoxelStatistics: every
+// product is formed before it is added, every sum starts where the reference
+// starts and runs upward. Register tiles only interleave independent sums.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "quorvex/VoxelKernels.h"
+
+namespace voxelkernels {
+
+// The float nearest to 1e-4, the floor of Vector::stdDev.
+constexpr float kStdDevFloor = 1e-4f;
+
+template <class L, int V>
+struct BlockKernel {
+    using Vec = typename L::Vec;
+    static constexpr int W = L::width;
+    static constexpr int BW = W * V;
+    static constexpr int kBetaRows = 6 / V * 2;   // R x V accumulators per tile
+    static constexpr int kFitRows = 6 / V;        // 2 x T x V accumulators per tile
+
+    static const float* row(const float* base, int32_t t) { return base + static_cast<size_t>(t) * BW; }
+    static float* row(float* base, int32_t t) { return base + static_cast<size_t>(t) * BW; }
+
+    // beta rows [r0, r0 + R): P(r, 0) * y[0], then + P(r, k) * y[k] for k upward.
+    template <int R>
+    static void betaTile(const KernelModel& m, const float* Y, int32_t n, int32_t r0, float* beta) {
+        // Locals, so that no store can make the compiler reload them.
+        const float* const P = m.P + r0;
+        const size_t p = static_cast<size_t>(m.p);
+        Vec acc[R][V];
+        Vec y[V];
+        for (int j = 0; j < V; ++j) y[j] = L::load(Y + j * W);
+        for (int r = 0; r < R; ++r) {
+            const Vec a = L::broadcast(P + r);
+            for (int j = 0; j < V; ++j) acc[r][j] = L::mul(a, y[j]);
+        }
+        for (int32_t k = 1; k < n; ++k) {
+            const float* column = P + static_cast<size_t>(k) * p;
+            const float* yk = row(Y, k);
+            for (int j = 0; j < V; ++j) y[j] = L::load(yk + j * W);
+            for (int r = 0; r < R; ++r) {
+                const Vec a = L::broadcast(column + r);
+                for (int j = 0; j < V; ++j) acc[r][j] = L::add(acc[r][j], L::mul(a, y[j]));
+            }
+        }
+        for (int r = 0; r < R; ++r)
+            for (int j = 0; j < V; ++j) L::store(row(beta, r0 + r) + j * W, acc[r][j]);
+    }
+
+    static void coefficients(const KernelModel& m, const float* Y, int32_t n, float* beta) {
+        constexpr int R = kBetaRows;
+        int32_t r = 0;
+        for (; r + R <= m.p; r += R) betaTile<R>(m, Y, n, r, beta);
+        betaRest<R - 1>(m, Y, n, r, beta);
+    }
+
+    // The last m.p - r0 < R rows, as one narrower tile.
+    template <int R>
+    static void betaRest(const KernelModel& m, const float* Y, int32_t n, int32_t r0, float* beta) {
+        if constexpr (R > 0) {
+            if (m.p - r0 == R) {
+                betaTile<R>(m, Y, n, r0, beta);
+            } else {
+                betaRest<R - 1>(m, Y, n, r0, beta);
+            }
+        }
+    }
+
+    // Running per-lane sums over the time points of one model.
+    struct Sums {
+        Vec sse[V];
+        Vec cleaned[V];
+    };
+
+    // Time points [t0, t0 + T): fit and confound part as X * beta and
+    // X * (beta o selector), column 0 first; then the cleaned course and the
+    // running sums, in increasing t.
+    template <int T>
+    static void fitTile(const KernelModel& m, const BlockData& d, float* cleaned, int32_t n, int32_t t0,
+                        Sums& s) {
+        const float* const X = m.X + t0;
+        const int32_t p = m.p;
+        const float* const beta = d.beta;
+        const float* const selectedBeta = d.selectedBeta;
+        Vec fit[T][V];
+        Vec conf[T][V];
+        for (int t = 0; t < T; ++t) {
+            const Vec x = L::broadcast(X + t);
+            for (int j = 0; j < V; ++j) {
+                fit[t][j] = L::mul(x, L::load(beta + j * W));
+                conf[t][j] = L::mul(x, L::load(selectedBeta + j * W));
+            }
+        }
+        for (int32_t c = 1; c < p; ++c) {
+            const float* column = X + static_cast<size_t>(c) * n;
+            const float* b = row(beta, c);
+            const float* bs = row(selectedBeta, c);
+            for (int t = 0; t < T; ++t) {
+                const Vec x = L::broadcast(column + t);
+                for (int j = 0; j < V; ++j) {
+                    fit[t][j] = L::add(fit[t][j], L::mul(x, L::load(b + j * W)));
+                    conf[t][j] = L::add(conf[t][j], L::mul(x, L::load(bs + j * W)));
+                }
+            }
+        }
+        for (int t = 0; t < T; ++t) {
+            const int32_t tt = t0 + t;
+            for (int j = 0; j < V; ++j) {
+                const Vec y = L::load(row(d.Y, tt) + j * W);
+                const Vec c = L::sub(y, conf[t][j]);
+                L::store(row(cleaned, tt) + j * W, c);
+                const Vec e = L::sub(y, fit[t][j]);
+                const Vec e2 = L::mul(e, e);
+                if (tt == 0) {
+                    s.sse[j] = e2;
+                    s.cleaned[j] = c;
+                } else {
+                    s.sse[j] = L::add(s.sse[j], e2);
+                    s.cleaned[j] = L::add(s.cleaned[j], c);
+                }
+            }
+        }
+    }
+
+    static void fitAll(const KernelModel& m, const BlockData& d, float* cleaned, int32_t n, Sums& s) {
+        constexpr int T = kFitRows;
+        int32_t t = 0;
+        for (; t + T <= n; t += T) fitTile<T>(m, d, cleaned, n, t, s);
+        fitRest<T - 1>(m, d, cleaned, n, t, s);
+    }
+
+    template <int T>
+    static void fitRest(const KernelModel& m, const BlockData& d, float* cleaned, int32_t n, int32_t t0, Sums& s) {
+        if constexpr (T > 0) {
+            if (n - t0 == T) {
+                fitTile<T>(m, d, cleaned, n, t0, s);
+            } else {
+                fitRest<T - 1>(m, d, cleaned, n, t0, s);
+            }
+        }
+    }
+
+    // One model for the whole block; sst per lane of the block.
+    static void fitModel(const BlockProblem& pr, const BlockData& d, int i, const Vec (&sst)[V]) {
+        const KernelModel& m = pr.model[i];
+        const int32_t n = pr.n;
+        coefficients(m, d.Y, n, d.beta);
+        for (int32_t r = 0; r < m.p; ++r) {
+            const Vec sel = L::broadcast(m.selector + r);
+            for (int j = 0; j < V; ++j)
+                L::store(row(d.selectedBeta, r) + j * W, L::mul(L::load(row(d.beta, r) + j * W), sel));
+        }
+        Sums s;
+        fitAll(m, d, d.cleaned[i], n, s);
+
+        const Vec nf = L::set(pr.nf);
+        const Vec nMinusOne = L::set(pr.nMinusOne);
+        const Vec floor = L::set(kStdDevFloor);
+        const Vec one = L::set(1.0f);
+        const Vec adjustment = L::set(m.adjustment);
+        // mean() and stdDev() both divide the same sum by float(n).
+        Vec mean[V];
+        Vec ss[V];
+        for (int j = 0; j < V; ++j) {
+            mean[j] = L::div(s.cleaned[j], nf);
+            ss[j] = L::set(0.0f);
+        }
+        // The lanes' sums run side by side, t upward in each.
+        for (int32_t t = 0; t < n; ++t) {
+            for (int j = 0; j < V; ++j) {
+                const Vec dev = L::sub(L::load(row(d.cleaned[i], t) + j * W), mean[j]);
+                ss[j] = L::add(ss[j], L::mul(dev, dev));
+            }
+        }
+        for (int j = 0; j < V; ++j) {
+            const Vec sd = L::greaterOrZero(L::sqrt(L::div(ss[j], nMinusOne)), ss[j], floor);
+            const Vec r2 = L::sub(one, L::div(s.sse[j], sst[j]));
+            L::store(d.sse[i] + j * W, s.sse[j]);
+            L::store(d.tSNR[i] + j * W, L::div(mean[j], sd));
+            L::store(d.r2adj[i] + j * W, L::sub(one, L::mul(L::sub(one, r2), adjustment)));
+        }
+    }
+
+    static void totalSumOfSquares(const BlockProblem& pr, const float* Y, Vec (&sst)[V]) {
+        const Vec nf = L::set(pr.nf);
+        Vec sum[V];
+        for (int j = 0; j < V; ++j) sum[j] = L::load(Y + j * W);
+        for (int32_t t = 1; t < pr.n; ++t)
+            for (int j = 0; j < V; ++j) sum[j] = L::add(sum[j], L::load(row(Y, t) + j * W));
+        Vec mean[V];
+        for (int j = 0; j < V; ++j) {
+            mean[j] = L::div(sum[j], nf);
+            const Vec dev0 = L::sub(L::load(Y + j * W), mean[j]);
+            sst[j] = L::mul(dev0, dev0);
+        }
+        for (int32_t t = 1; t < pr.n; ++t) {
+            for (int j = 0; j < V; ++j) {
+                const Vec dev = L::sub(L::load(row(Y, t) + j * W), mean[j]);
+                sst[j] = L::add(sst[j], L::mul(dev, dev));
+            }
+        }
+    }
+
+    // The block's time courses into Y; a short block is padded with zeros.
+    static void loadY(const BlockData& d, int32_t n) {
+        for (int32_t t = 0; t < n; ++t) {
+            const float* source = d.volumes[t] + d.first;
+            float* target = row(d.Y, t);
+            if (d.lanes == BW) {
+                for (int j = 0; j < V; ++j) L::store(target + j * W, L::load(source + j * W));
+            } else {
+                for (int32_t j = 0; j < BW; ++j) target[j] = j < d.lanes ? source[j] : 0.0f;
+            }
+        }
+    }
+
+    // Cleaned rows (time-major) to per-lane courses, W x W tiles transposed
+    // in registers; values move bit for bit.
+    static void emitCourses(const float* cleaned, int32_t n, float* const* courses) {
+        for (int j0 = 0; j0 < BW; j0 += W) {
+            int32_t t = 0;
+            for (; t + W <= n; t += W) {
+                Vec r[W];
+                for (int i = 0; i < W; ++i) r[i] = L::load(row(cleaned, t + i) + j0);
+                L::transpose(r);
+                for (int i = 0; i < W; ++i) L::store(courses[j0 + i] + t, r[i]);
+            }
+            for (; t < n; ++t) {
+                for (int i = 0; i < W; ++i) courses[j0 + i][t] = row(cleaned, t)[j0 + i];
+            }
+        }
+    }
+
+    static void block(const BlockProblem& pr, const BlockData& d) {
+        loadY(d, pr.n);
+        Vec sst[V];
+        totalSumOfSquares(pr, d.Y, sst);
+        fitModel(pr, d, 0, sst);
+        fitModel(pr, d, 1, sst);
+        for (int i = 0; i < 2; ++i) {
+            if (d.courses[i] != nullptr) emitCourses(d.cleaned[i], pr.n, d.courses[i]);
+        }
+        if (!pr.hasF) return;
+        const Vec dp = L::set(pr.dp);
+        const Vec df2 = L::set(pr.df2);
+        for (int j = 0; j < V; ++j) {
+            const Vec sse1 = L::load(d.sse[0] + j * W);
+            const Vec sse2 = L::load(d.sse[1] + j * W);
+            L::store(d.F + j * W, L::div(L::div(L::sub(sse1, sse2), dp), L::div(sse2, df2)));
+        }
+    }
+
+    // Volume by volume over the chunk, so that each volume is read in one
+    // contiguous run; per voxel the running minimum still sees v upward.
+    static void minima(const float* const* data, int32_t n, int32_t begin, int32_t count, float* out) {
+        for (int32_t j = 0; j < count; ++j) out[j] = data[0][begin + j];
+        for (int32_t v = 1; v < n; ++v) {
+            const float* volume = data[v] + begin;
+            int32_t j = 0;
+            for (; j + W <= count; j += W) L::store(out + j, L::runningMin(L::load(out + j), L::load(volume + j)));
+            for (; j < count; ++j) {
+                if (out[j] > volume[j]) out[j] = volume[j];
+            }
+        }
+    }
+};
+
+}  // namespace voxelkernels

@@ -1,0 +1,139 @@
+#include "quorvex/VoxelEngine.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <vector>
+
+namespace {
+
+// Voxels per call of the minimum kernel: its running minima stay in L1.
+constexpr int32_t kMinimaChunk = 2048;
+
+KernelModel kernelModel(const PreparedModel& m, int32_t n) {
+    const float nf = static_cast<float>(n);
+    const float p = static_cast<float>(m.X.cols());
+    return KernelModel{m.P.data(), m.X.data(), m.confoundSelector.data(), m.X.cols(), p,
+                       (nf - 1.0f) / ((nf - p) - 1.0f)};
+}
+
+BlockProblem blockProblem(const PreparedModel (&models)[2], int32_t n) {
+    BlockProblem pr{};
+    pr.n = n;
+    pr.nf = static_cast<float>(n);
+    pr.nMinusOne = static_cast<float>(n - 1);
+    pr.model[0] = kernelModel(models[0], n);
+    pr.model[1] = kernelModel(models[1], n);
+    pr.hasF = pr.model[1].pf != pr.model[0].pf;
+    pr.dp = pr.model[1].pf - pr.model[0].pf;
+    pr.df2 = pr.nf - pr.model[1].pf;
+    return pr;
+}
+
+// The buffers of one block, owned for the whole run.
+class BlockWorkspace {
+public:
+    BlockWorkspace(int32_t width, int32_t n, int32_t maxP)
+        : width_(width),
+          y_(static_cast<size_t>(n) * width),
+          beta_(static_cast<size_t>(maxP) * width),
+          selectedBeta_(beta_.size()),
+          cleaned_{std::vector<float>(y_.size()), std::vector<float>(y_.size())},
+          scalars_(static_cast<size_t>(7) * width),
+          discard_(static_cast<size_t>(n)),
+          courses_{std::vector<float*>(static_cast<size_t>(width)), std::vector<float*>(static_cast<size_t>(width))} {}
+
+    float* y() { return y_.data(); }
+    int32_t width() const { return width_; }
+    const float* cleaned(int i) const { return cleaned_[i].data(); }
+    const float* scalar(int k) const { return scalars_.data() + static_cast<size_t>(k) * width_; }
+
+    // Lane j of model i writes its cleaned course to courses(i)[j]; lanes
+    // that are thrown away write to one scratch course.
+    float** courses(int i) { return courses_[i].data(); }
+    float* discard() { return discard_.data(); }
+
+    BlockData data(const float* const* volumes) {
+        float* s = scalars_.data();
+        const size_t w = static_cast<size_t>(width_);
+        return BlockData{volumes, 0, 0, y_.data(), beta_.data(), selectedBeta_.data(),
+                         {cleaned_[0].data(), cleaned_[1].data()}, {nullptr, nullptr}, {s, s + w},
+                         {s + 2 * w, s + 3 * w}, {s + 4 * w, s + 5 * w}, s + 6 * w};
+    }
+
+private:
+    int32_t width_;
+    std::vector<float> y_;
+    std::vector<float> beta_;
+    std::vector<float> selectedBeta_;
+    std::vector<float> cleaned_[2];
+    std::vector<float> scalars_;  // sse, tSNR, r2adj of both models, then F
+    std::vector<float> discard_;
+    std::vector<float*> courses_[2];
+};
+
+enum ScalarRow { kTSNR1 = 2, kTSNR2 = 3, kR2adj1 = 4, kR2adj2 = 5, kF = 6 };
+
+std::vector<float> voxelMinima(const float* const* data, int32_t n, int32_t count, const VoxelKernels& k) {
+    std::vector<float> minima(static_cast<size_t>(count));
+    for (int32_t begin = 0; begin < count; begin += kMinimaChunk) {
+        k.minima(data, n, begin, std::min(kMinimaChunk, count - begin), minima.data() + begin);
+    }
+    return minima;
+}
+
+void storeLane(const BlockWorkspace& ws, int32_t lane, int32_t voxel, bool hasF, VoxelLoopResults& results) {
+    results.mask.push_back(voxel);
+    for (int i = 0; i < 2; ++i) {
+        results.tSNR[i][voxel] = ws.scalar(kTSNR1 + i)[lane];
+        results.r2adj[i][voxel] = ws.scalar(kR2adj1 + i)[lane];
+    }
+    if (hasF) {
+        results.F[voxel] = ws.scalar(kF)[lane];
+    }
+}
+
+}  // namespace
+
+VoxelLoopResults runBlockEngine(const float* const* data, int32_t n, VolumeSize dim, float threshold,
+                                const PreparedModel (&models)[2], const bool (&keepResiduals)[2],
+                                const VoxelKernels& kernels) {
+    VoxelLoopResults results(dim, n);
+    const int32_t voxelCount = dim.x * dim.y * dim.z;
+    const std::vector<float> minima = voxelMinima(data, n, voxelCount, kernels);
+    const auto passes = [&](int32_t l) { return minima[static_cast<size_t>(l)] > threshold; };
+
+    // Counting first lets every output take exactly its final size.
+    int64_t masked = 0;
+    for (int32_t l = 0; l < voxelCount; ++l) masked += passes(l) ? 1 : 0;
+    results.mask.reserve(static_cast<size_t>(masked));
+    for (int i = 0; i < 2; ++i) {
+        if (keepResiduals[i]) results.residuals[i].reserve(masked);
+    }
+
+    const BlockProblem problem = blockProblem(models, n);
+    BlockWorkspace ws(kernels.blockWidth, n, std::max(problem.model[0].p, problem.model[1].p));
+    BlockData block = ws.data(data);
+    for (int32_t first = 0; first < voxelCount; first += kernels.blockWidth) {
+        const int32_t lanes = std::min(kernels.blockWidth, voxelCount - first);
+        bool any = false;
+        for (int32_t j = 0; j < lanes; ++j) any = any || passes(first + j);
+        if (!any) continue;
+        block.first = first;
+        block.lanes = lanes;
+        for (int i = 0; i < 2; ++i) {
+            if (!keepResiduals[i]) continue;
+            // Courses are appended in mask order: lanes ascending, block by block.
+            // The exact reservation above keeps these pointers valid.
+            float** courses = ws.courses(i);
+            for (int32_t j = 0; j < kernels.blockWidth; ++j) {
+                courses[j] = j < lanes && passes(first + j) ? results.residuals[i].appendCourse() : ws.discard();
+            }
+            block.courses[i] = courses;
+        }
+        kernels.block(problem, block);
+        for (int32_t j = 0; j < lanes; ++j) {
+            if (passes(first + j)) storeLane(ws, j, first + j, problem.hasF, results);
+        }
+    }
+    return results;
+}

@@ -1,0 +1,57 @@
+// The arithmetic of the block voxel engine, one variant per instruction set.
+// A block holds blockWidth consecutive voxels, one per vector lane; every lane
+// follows the reference operation order of computeVoxelStatistics exactly.
+// Only raw pointers cross this interface: the variant units are compiled
+// with their own target flags and must not share inline library code.
+#pragma once
+
+#include <cstdint>
+
+// One model as the kernels read it.
+struct KernelModel {
+    const float* P;         // p x n, column-major
+    const float* X;         // n x p, column-major
+    const float* selector;  // p values
+    int32_t p;
+    float pf;               // float(p)
+    float adjustment;       // (n - 1) / ((n - p) - 1), as the reference forms it
+};
+
+struct BlockProblem {
+    int32_t n;
+    float nf;               // float(n)
+    float nMinusOne;        // float(n - 1), the stdDev divisor
+    KernelModel model[2];
+    bool hasF;
+    float dp;               // p2 - p1
+    float df2;              // n - p2
+};
+
+// One block: its voxels in the run and its buffers; "row" t of a buffer holds
+// the blockWidth lanes of time point t.
+struct BlockData {
+    const float* const* volumes;  // the run: n pointers
+    int32_t first;                // the block's first voxel
+    int32_t lanes;                // voxels in the block; lanes past them are zero
+    float* Y;                     // n rows, filled by the kernel
+    float* beta;                  // p rows (the larger p of the two models)
+    float* selectedBeta;          // p rows
+    float* cleaned[2];            // n rows per model
+    // Per model, blockWidth destinations of n values each for the cleaned
+    // courses in time order, or null when that model's courses are not kept.
+    float* const* courses[2];
+    float* sse[2];                // blockWidth values each
+    float* tSNR[2];
+    float* r2adj[2];
+    float* F;
+};
+
+struct VoxelKernels {
+    int32_t blockWidth;
+    // out[j] = min of data[v][begin + j] over v, as Vector::min forms it.
+    void (*minima)(const float* const* data, int32_t n, int32_t begin, int32_t count, float* out);
+    void (*block)(const BlockProblem& problem, const BlockData& data);
+};
+
+const VoxelKernels& sse2VoxelKernels();
+const VoxelKernels& avx2VoxelKernels();

@@ -1,0 +1,145 @@
+// NIfTI-1 runs as the current document: written by nibabel, opened by the host,
+// values compared bit for bit with the stored values scaled in double precision.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+
+#include "Nibabel.h"
+#include "host/HostErrors.h"
+#include "host/RunDocument.h"
+
+namespace {
+
+using hosttest::TempDir;
+
+// Writes argv[1] with shape argv[2] ("3,2,2,4"), dtype argv[3], slope argv[4],
+// intercept argv[5]; values run through the type's extremes and back.
+// Writes argv[1] with shape argv[2] ("3,2,2,4"), dtype argv[3], scl_slope argv[4]
+// and scl_inter argv[5] stored as given (nibabel's own save would rescale);
+// values run through the type's range. The stored values also go to argv[1] + ".raw".
+const char kWriteRun[] = R"(
+import sys, gzip, numpy as np, nibabel as nib
+path, shape, dtype = sys.argv[1], tuple(int(s) for s in sys.argv[2].split(',')), np.dtype(sys.argv[3])
+n = int(np.prod(shape))
+if dtype.kind in 'iu':
+    raw = np.linspace(np.iinfo(dtype).min, np.iinfo(dtype).max, n).round().astype(dtype)
+else:
+    raw = ((np.arange(n, dtype=np.float64) * 1.37 - 40.0) / 3).astype(dtype)
+hdr = nib.Nifti1Header()
+hdr.set_data_shape(shape)
+hdr.set_data_dtype(dtype)
+hdr.set_zooms((2.0, 3.0, 4.0, 2.5, 1.0)[:len(shape)])
+hdr.set_xyzt_units('mm', 'sec')
+hdr.set_qform(np.diag([2.0, 3.0, 4.0, 1.0]), code=1)
+hdr['scl_slope'] = float(sys.argv[4])
+hdr['scl_inter'] = float(sys.argv[5])
+hdr['vox_offset'] = 352
+blob = hdr.binaryblock + b'\0' * 4 + raw.astype(dtype.newbyteorder('<')).tobytes()
+(gzip.open if path.endswith('.gz') else open)(path, 'wb').write(blob)
+raw.astype(np.float64).tofile(path + '.raw')
+)";
+
+std::vector<double> rawValues(const std::string& path) {
+    const std::string bytes = hosttest::readFile(path + ".raw");
+    std::vector<double> values(bytes.size() / sizeof(double));
+    std::memcpy(values.data(), bytes.data(), values.size() * sizeof(double));
+    return values;
+}
+
+void writeRun(const std::string& path, const std::string& shape, const std::string& dtype, double slope,
+              double inter) {
+    const hosttest::Outcome made =
+        hostio::runPython(kWriteRun, {path, shape, dtype, std::to_string(slope), std::to_string(inter)});
+    ASSERT_EQ(made.status, 0) << made.err;
+}
+
+uint32_t bitsOf(float value) {
+    uint32_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    return bits;
+}
+
+void expectScaledValues(const corvantis::FmrDocument& run, const std::vector<double>& raw, double slope,
+                        double inter) {
+    const corvantis::TimeCourses& tc = run.timeCourses();
+    ASSERT_EQ(static_cast<std::size_t>(tc.volumes()) * tc.voxels(), raw.size());
+    std::size_t i = 0;
+    for (int32_t t = 0; t < tc.volumes(); ++t) {
+        for (int32_t l = 0; l < tc.voxels(); ++l, ++i) {
+            const float expected = static_cast<float>(slope == 0.0 ? raw[i] : raw[i] * static_cast<double>(static_cast<float>(slope)) + static_cast<double>(static_cast<float>(inter)));
+            ASSERT_EQ(bitsOf(tc.floatValue(t, l)), bitsOf(expected)) << "volume " << t << ", voxel " << l;
+        }
+    }
+}
+
+TEST(NiftiRun, Int16WithScalingBecomesFloatTimeCourses) {
+    SKIP_WITHOUT_NIBABEL();
+    TempDir dir;
+    const std::string path = dir.file("run.nii.gz");
+    writeRun(path, "3,2,2,4", "int16", 0.25, -7.5);
+    const corvantis::FmrDocument run = corvantis::openRunDocument(path);
+    EXPECT_EQ(run.layout().dimX, 3);
+    EXPECT_EQ(run.layout().dimY, 2);
+    EXPECT_EQ(run.layout().dimZ, 2);
+    EXPECT_EQ(run.layout().nrOfVolumes, 4);
+    EXPECT_EQ(run.layout().dataType, corvantis::kDataTypeFloat32);
+    EXPECT_EQ(run.path(), dir.file("run.fmr"));
+    EXPECT_EQ(*run.text().find("TR"), "2500");
+    EXPECT_EQ(*run.text().find("VoxelSizeX"), "2");
+    EXPECT_EQ(*run.text().find("VoxelSizeY"), "3");
+    EXPECT_EQ(*run.text().find("VoxelSizeZ"), "4");
+    expectScaledValues(run, rawValues(path), 0.25, -7.5);
+}
+
+TEST(NiftiRun, Float32NiiKeepsItsValues) {
+    SKIP_WITHOUT_NIBABEL();
+    TempDir dir;
+    const std::string path = dir.file("run.nii");
+    writeRun(path, "4,3,2,5", "float32", 0.0, 0.0);
+    const corvantis::FmrDocument run = corvantis::openRunDocument(path);
+    EXPECT_EQ(run.layout().voxels(), 24);
+    expectScaledValues(run, rawValues(path), 0.0, 0.0);
+}
+
+TEST(NiftiRun, OtherStoredTypesAreScaledToo) {
+    SKIP_WITHOUT_NIBABEL();
+    TempDir dir;
+    for (const char* dtype : {"uint8", "int32", "uint16", "float64"}) {
+        const std::string path = dir.file(std::string(dtype) + ".nii.gz");
+        writeRun(path, "2,2,2,3", dtype, 1.5, 100.0);
+        expectScaledValues(corvantis::openRunDocument(path), rawValues(path), 1.5, 100.0);
+    }
+}
+
+std::string refusal(const std::string& path) {
+    try {
+        corvantis::openRunDocument(path);
+    } catch (const corvantis::DocumentError& e) {
+        return e.what();
+    }
+    return "(accepted)";
+}
+
+TEST(NiftiRun, RefusesImagesThatAreNotFourDimensionalAndUnreadableFiles) {
+    SKIP_WITHOUT_NIBABEL();
+    TempDir dir;
+    writeRun(dir.file("anat.nii"), "3,2,2", "int16", 0.0, 0.0);
+    EXPECT_EQ(refusal(dir.file("anat.nii")), "\"" + dir.file("anat.nii") + "\" is a 3D image; a functional run is 4D (x, y, z, time)");
+    writeRun(dir.file("five.nii.gz"), "3,2,2,4,2", "float32", 0.0, 0.0);
+    EXPECT_EQ(refusal(dir.file("five.nii.gz")), "\"" + dir.file("five.nii.gz") + "\" is a 5D image; a functional run is 4D (x, y, z, time)");
+    hosttest::writeFile(dir.file("junk.nii"), std::string(400, 'x'));
+    EXPECT_EQ(refusal(dir.file("junk.nii")), "\"" + dir.file("junk.nii") + "\" cannot be read as a NIfTI-1 image");
+    EXPECT_EQ(refusal(dir.file("absent.nii.gz")), "cannot open \"" + dir.file("absent.nii.gz") + "\": no such file");
+}
+
+TEST(NiftiRun, TheCommandLineRefusesWithTheMessage) {
+    TempDir dir;
+    hosttest::writeFile(dir.file("junk.nii.gz"), "not an image");
+    const hosttest::Outcome outcome =
+        hosttest::runProgram(hosttest::corvantisProgram(), {"--fmr", dir.file("junk.nii.gz"), "start"});
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_EQ(outcome.err, "Corvantis: error: \"" + dir.file("junk.nii.gz") + "\" cannot be read as a NIfTI-1 image\n");
+}
+
+} // namespace

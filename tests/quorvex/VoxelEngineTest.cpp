@@ -1,0 +1,214 @@
+// Every block engine variant against the reference voxel loop, bit for bit.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "quorvex/CpuFeatures.h"
+#include "quorvex/VoxelLoop.h"
+
+namespace {
+
+uint32_t bitsOf(float f) {
+    uint32_t u;
+    std::memcpy(&u, &f, sizeof u);
+    return u;
+}
+
+// Equal bit patterns; two NaNs count as equal whatever their payloads, since
+// the compiler may swap the operands of a commutative scalar operation in the
+// reference, which picks the other NaN's payload.
+::testing::AssertionResult sameFloat(float expected, float actual) {
+    if (bitsOf(expected) == bitsOf(actual) || (std::isnan(expected) && std::isnan(actual))) {
+        return ::testing::AssertionSuccess();
+    }
+    return ::testing::AssertionFailure() << std::hexfloat << expected << " (0x" << std::hex << bitsOf(expected)
+                                         << ") vs " << actual << " (0x" << bitsOf(actual) << ")";
+}
+
+struct TestRun {
+    int32_t n;
+    VolumeSize dim;
+    std::vector<float> values;  // volume after volume
+    std::vector<const float*> volumes;
+
+    TestRun(int32_t n_, VolumeSize d) : n(n_), dim(d), values(static_cast<size_t>(n_) * d.x * d.y * d.z) {}
+    int32_t voxels() const { return dim.x * dim.y * dim.z; }
+    float& at(int32_t v, int32_t l) { return values[static_cast<size_t>(v) * voxels() + l]; }
+    const float* const* data() {
+        volumes.clear();
+        for (int32_t v = 0; v < n; ++v) volumes.push_back(values.data() + static_cast<size_t>(v) * voxels());
+        return volumes.data();
+    }
+};
+
+// Intensities around 1000 for about two voxels in three, noise around 20
+// elsewhere; then special voxels: NaN and infinities at the first and later
+// time points, constant courses, values at the threshold.
+TestRun randomRun(int32_t n, VolumeSize dim, uint32_t seed) {
+    TestRun run(n, dim);
+    std::mt19937 rng(seed);
+    std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
+    std::uniform_int_distribution<int> kind(0, 29);
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float inf = std::numeric_limits<float>::infinity();
+    for (int32_t l = 0; l < run.voxels(); ++l) {
+        const int k = kind(rng);
+        const float base = k < 20 ? 1000.0f + 300.0f * unit(rng) : 20.0f;
+        for (int32_t v = 0; v < n; ++v) run.at(v, l) = base + 25.0f * unit(rng);
+        const int32_t later = n > 1 ? 1 + static_cast<int32_t>(rng() % static_cast<uint32_t>(n - 1)) : 0;
+        switch (k) {
+        case 20: run.at(0, l) = nan; break;
+        case 21: run.at(later, l) = nan; break;  // ignored by the minimum: the voxel passes
+        case 22: run.at(later, l) = inf; break;
+        case 23: run.at(later, l) = -inf; break;
+        case 24:
+            for (int32_t v = 0; v < n; ++v) run.at(v, l) = 1234.5f;
+            break;
+        case 25: run.at(0, l) = 100.0f; break;  // exactly the threshold fails
+        case 26:
+            for (int32_t v = 0; v < n; ++v) run.at(v, l) = 1000.0f + 1e-4f * static_cast<float>(v % 2);
+            break;
+        case 27:
+            run.at(later, l) = nan;
+            run.at(0, l) = 500.0f;
+            break;
+        default: break;
+        }
+    }
+    return run;
+}
+
+PreparedModel randomModel(int32_t n, int32_t p, int32_t firstConfound, uint32_t seed) {
+    std::mt19937 rng(seed);
+    std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
+    PreparedModel m;
+    m.X = Matrix(n, p, 1.0f);  // the last column stays the constant
+    m.P = Matrix(p, n, 0.0f);
+    for (int32_t c = 0; c + 1 < p; ++c)
+        for (int32_t t = 0; t < n; ++t) m.X(t, c) = unit(rng);
+    for (int32_t r = 0; r < p; ++r)
+        for (int32_t t = 0; t < n; ++t) m.P(r, t) = unit(rng) / static_cast<float>(n);
+    m.confoundSelector = Vector(p, 0.0f);
+    for (int32_t c = firstConfound; c + 1 < p; ++c) m.confoundSelector[c] = 1.0f;
+    return m;
+}
+
+void expectSameVolume(const Volume& expected, const Volume& actual, const std::string& what) {
+    ASSERT_EQ(expected.count(), actual.count());
+    int failures = 0;
+    for (int32_t l = 0; l < expected.count() && failures < 5; ++l) {
+        const ::testing::AssertionResult same = sameFloat(expected[l], actual[l]);
+        if (!same) ++failures;
+        EXPECT_TRUE(same) << what << " at voxel " << l;
+    }
+}
+
+void expectSameResults(const VoxelLoopResults& expected, const VoxelLoopResults& actual) {
+    ASSERT_EQ(expected.mask, actual.mask);
+    for (int i = 0; i < 2; ++i) {
+        expectSameVolume(expected.tSNR[i], actual.tSNR[i], "tSNR" + std::to_string(i + 1));
+        expectSameVolume(expected.r2adj[i], actual.r2adj[i], "r2adj" + std::to_string(i + 1));
+        const ResidualCourses& e = expected.residuals[i];
+        const ResidualCourses& a = actual.residuals[i];
+        ASSERT_EQ(e.count(), a.count()) << "residuals of model " << i + 1;
+        int failures = 0;
+        for (int64_t j = 0; j < e.count() && failures < 5; ++j) {
+            for (int32_t t = 0; t < e.length(); ++t) {
+                const ::testing::AssertionResult same = sameFloat(e.course(j)[t], a.course(j)[t]);
+                if (!same) ++failures;
+                EXPECT_TRUE(same) << "residual " << j << " of model " << i + 1 << " at " << t;
+            }
+        }
+    }
+    expectSameVolume(expected.F, actual.F, "F");
+}
+
+std::vector<VoxelLoopPath> supportedFastPaths() {
+    std::vector<VoxelLoopPath> paths{VoxelLoopPath::sse2, VoxelLoopPath::fastest};
+    if (cpuSupports(SimdLevel::avx2)) paths.push_back(VoxelLoopPath::avx2);
+    return paths;
+}
+
+struct Case {
+    int32_t n;
+    VolumeSize dim;
+    int32_t p1, first1, p2, first2;
+};
+
+void checkCase(const Case& c, uint32_t seed) {
+    TestRun run = randomRun(c.n, c.dim, seed);
+    const PreparedModel models[2] = {randomModel(c.n, c.p1, c.first1, seed + 1),
+                                     randomModel(c.n, c.p2, c.first2, seed + 2)};
+    const bool switches[4][2] = {{false, false}, {true, false}, {false, true}, {true, true}};
+    for (const auto& keep : switches) {
+        const VoxelLoopResults expected =
+            runVoxelLoop(run.data(), c.n, c.dim, 100.0f, models, keep, VoxelLoopPath::reference);
+        for (VoxelLoopPath path : supportedFastPaths()) {
+            SCOPED_TRACE("path " + std::to_string(static_cast<int>(path)) + ", residuals " +
+                         std::to_string(keep[0]) + std::to_string(keep[1]) + ", n " + std::to_string(c.n));
+            expectSameResults(expected, runVoxelLoop(run.data(), c.n, c.dim, 100.0f, models, keep, path));
+        }
+    }
+}
+
+TEST(VoxelEngine, RealisticShapesMatchTheReference) {
+    // 7 x 5 x 3 = 105 voxels: no multiple of any block width.
+    checkCase({60, {7, 5, 3}, 11, 5, 34, 5}, 11u);
+    checkCase({37, {9, 4, 3}, 5, 2, 7, 2}, 12u);
+}
+
+TEST(VoxelEngine, OddCountsAndSmallRuns) {
+    checkCase({13, {3, 3, 3}, 3, 1, 4, 1}, 21u);     // 27 voxels
+    checkCase({2, {5, 1, 1}, 1, 0, 1, 0}, 22u);      // fewer voxels than one block
+    checkCase({1, {17, 1, 1}, 1, 0, 2, 0}, 23u);     // one time point: stdDev 0
+    checkCase({8, {33, 1, 1}, 7, 2, 3, 1}, 24u);     // n = p1 + 1, model 2 smaller
+}
+
+TEST(VoxelEngine, EqualColumnCountsLeaveFZero) {
+    checkCase({24, {11, 3, 1}, 6, 2, 6, 4}, 31u);
+    TestRun run = randomRun(24, {11, 3, 1}, 32u);
+    const PreparedModel models[2] = {randomModel(24, 6, 2, 33u), randomModel(24, 6, 4, 34u)};
+    const bool keep[2] = {true, true};
+    for (VoxelLoopPath path : supportedFastPaths()) {
+        const VoxelLoopResults r = runVoxelLoop(run.data(), 24, {11, 3, 1}, 100.0f, models, keep, path);
+        for (int32_t l = 0; l < r.F.count(); ++l) EXPECT_EQ(bitsOf(r.F[l]), 0u);
+    }
+}
+
+TEST(VoxelEngine, NoConfoundsAndManyPredictors) {
+    checkCase({50, {6, 6, 2}, 4, 4, 19, 1}, 41u);    // model 1 selects nothing
+    checkCase({45, {5, 5, 2}, 40, 3, 13, 2}, 42u);   // p close to n
+}
+
+TEST(VoxelEngine, ManySeeds) {
+    for (uint32_t seed = 100; seed < 110; ++seed) {
+        const int32_t n = 3 + static_cast<int32_t>(seed % 29);
+        const int32_t p1 = 1 + static_cast<int32_t>(seed % 7);
+        const int32_t p2 = 1 + static_cast<int32_t>((seed * 5) % 13);
+        checkCase({n, {static_cast<int32_t>(seed % 13) + 1, 3, 2}, p1, 1, p2, 2}, seed);
+    }
+}
+
+TEST(VoxelEngine, PartialMaskBlocks) {
+    // Alternating voxels below and above the threshold: every block is partial.
+    TestRun run = randomRun(20, {37, 2, 1}, 51u);
+    for (int32_t l = 0; l < run.voxels(); l += 2)
+        for (int32_t v = 0; v < 20; ++v) run.at(v, l) = 50.0f;
+    const PreparedModel models[2] = {randomModel(20, 5, 1, 52u), randomModel(20, 9, 1, 53u)};
+    const bool keep[2] = {true, true};
+    const VoxelLoopResults expected =
+        runVoxelLoop(run.data(), 20, {37, 2, 1}, 100.0f, models, keep, VoxelLoopPath::reference);
+    ASSERT_GT(expected.mask.size(), 0u);
+    ASSERT_LE(expected.mask.size(), 37u);
+    for (VoxelLoopPath path : supportedFastPaths()) {
+        expectSameResults(expected, runVoxelLoop(run.data(), 20, {37, 2, 1}, 100.0f, models, keep, path));
+    }
+}
+
+}  // namespace
