@@ -123,7 +123,7 @@ Peer runPeer(const Prepared& run, const std::string& modelFile, bool oneThread, 
 void printRow(const char* path, Timing t, double masked, double flops, double peak, double reference,
               const char* note, bool byWall = false) {
     const double s = byWall ? t.wall : t.cpu;
-    std::printf("  %-28s %9.4f %9.4f %11.0f %8.2f %7.1f%% %8.1fx  %s\n", path, s, t.cpu, masked / s,
+    std::printf("  %-28s %9.4f %9.4f %11.0f %8.2f %7.1f%% %8.1fx  %s\n", path, t.wall, t.cpu, masked / s,
                 flops / s * 1e-9, 100.0 * flops / s / peak, reference / s, note);
 }
 

@@ -158,7 +158,7 @@ struct BlockKernel {
             for (int j = 0; j < V; ++j)
                 L::store(row(d.selectedBeta, r) + j * W, L::mul(L::load(row(d.beta, r) + j * W), sel));
         }
-        Sums s;
+        Sums s{};  // every lane sum starts at t = 0 in fitTile; zero only quiets the compiler
         fitAll(m, d, d.cleaned[i], n, s);
 
         const Vec nf = L::set(pr.nf);

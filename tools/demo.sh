@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The main job: builds Quorvex and Corvantis, generates a small realistic run
 # with two design files (model 1: task + drift, model 2: task + drift + motion),
-# compares the models through Corvantis and summarises the maps it wrote.
+# compares the models through Corvantis, summarises the maps it wrote and draws them.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/install-deps.sh
@@ -19,3 +19,5 @@ echo "$ Corvantis --fmr $out/run.fmr --set sdmfile1=... --set sdmfile2=... --set
     --set residuals2=1 start
 echo "$ Corvantis summary $out/*.map"
 "$bin/Corvantis" summary "$out"/*.map
+echo "$ Corvantis render --fmr $out/run.fmr $out/*.map -o $out/maps.png"
+"$bin/Corvantis" render --fmr "$out/run.fmr" "$out"/*.map -o "$out/maps.png"

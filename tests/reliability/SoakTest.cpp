@@ -97,7 +97,20 @@ TEST(Soak, TwoHundredStartsInOneProcessGiveTheSameResultsEveryTime) {
 
 // The host keeps every map it created (seven per task, 168 bytes of values and
 // header each); anything the runs themselves kept would add far more.
+#if defined(__SANITIZE_ADDRESS__)
+#define QUORVEX_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define QUORVEX_ASAN 1
+#endif
+#endif
+
 TEST(Soak, TheProcessDoesNotGrowWithTheNumberOfRuns) {
+#ifdef QUORVEX_ASAN
+    // The sanitizer's quarantine holds freed memory back, so the peak grows with
+    // every allocation; its leak check at the host's exit stands in here.
+    GTEST_SKIP() << "measured in builds without AddressSanitizer";
+#endif
     Scenario s;
     const long few = peakKiB(s, 20);
     const long many = peakKiB(s, 200);
