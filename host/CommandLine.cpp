@@ -9,9 +9,9 @@ namespace corvantis {
 namespace {
 
 const OptionSpec* findSpec(const std::vector<OptionSpec>& specs, const std::string& name) {
-    for (const OptionSpec& spec : specs) {
-        if (spec.name == name) {
-            return &spec;
+    for (const OptionSpec& option : specs) {
+        if (option.name == name) {
+            return &option;
         }
     }
     return nullptr;
@@ -60,11 +60,11 @@ CommandLine parseCommandLine(const std::vector<std::string>& args, const std::ve
         }
         const std::size_t equals = arg.find('=');
         const std::string name = arg.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
-        const OptionSpec* spec = arg.compare(0, 2, "--") == 0 ? findSpec(specs, name) : nullptr;
-        if (spec == nullptr) {
+        const OptionSpec* option = arg.compare(0, 2, "--") == 0 ? findSpec(specs, name) : nullptr;
+        if (option == nullptr) {
             throw UsageError("unknown option " + arg.substr(0, equals));
         }
-        if (!spec->takesValue) {
+        if (!option->takesValue) {
             if (equals != std::string::npos) {
                 throw UsageError("--" + name + " takes no value");
             }

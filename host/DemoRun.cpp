@@ -89,34 +89,34 @@ void writeText(const fs::path& path, const std::string& text) {
 
 // Position of a voxel relative to the head, an ellipsoid filling most of the grid:
 // below 1 inside, the larger the further out.
-double headRadius(const DemoRunSpec& spec, int32_t x, int32_t y, int32_t z) {
-    const double dx = (x + 0.5 - spec.dimX / 2.0) / (spec.dimX * 0.42);
-    const double dy = (y + 0.5 - spec.dimY / 2.0) / (spec.dimY * 0.45);
-    const double dz = (z + 0.5 - spec.dimZ / 2.0) / (spec.dimZ * 0.48);
+double headRadius(const DemoRunSpec& shape, int32_t x, int32_t y, int32_t z) {
+    const double dx = (x + 0.5 - shape.dimX / 2.0) / (shape.dimX * 0.42);
+    const double dy = (y + 0.5 - shape.dimY / 2.0) / (shape.dimY * 0.45);
+    const double dz = (z + 0.5 - shape.dimZ / 2.0) / (shape.dimZ * 0.48);
     return std::sqrt(dx * dx + dy * dy + dz * dz);
 }
 
-std::vector<float> timeCourses(const DemoRunSpec& spec, const Column& task, const std::vector<Column>& drifts,
+std::vector<float> timeCourses(const DemoRunSpec& shape, const Column& task, const std::vector<Column>& drifts,
                                const std::vector<Column>& motion, std::mt19937& rng) {
-    const std::size_t voxels = static_cast<std::size_t>(spec.dimX) * spec.dimY * spec.dimZ;
-    std::vector<float> values(voxels * static_cast<std::size_t>(spec.volumes));
+    const std::size_t voxels = static_cast<std::size_t>(shape.dimX) * shape.dimY * shape.dimZ;
+    std::vector<float> values(voxels * static_cast<std::size_t>(shape.volumes));
     std::normal_distribution<double> noise(0.0, 1.0);
     std::uniform_real_distribution<double> uniform(-1.0, 1.0);
     std::size_t l = 0;
-    for (int32_t z = 0; z < spec.dimZ; ++z) {
-        for (int32_t y = 0; y < spec.dimY; ++y) {
-            for (int32_t x = 0; x < spec.dimX; ++x, ++l) {
-                const double r = headRadius(spec, x, y, z);
+    for (int32_t z = 0; z < shape.dimZ; ++z) {
+        for (int32_t y = 0; y < shape.dimY; ++y) {
+            for (int32_t x = 0; x < shape.dimX; ++x, ++l) {
+                const double r = headRadius(shape, x, y, z);
                 const bool inside = r < 1.0;
                 const double baseline = inside ? 900.0 + 250.0 * std::cos(3.0 * r) : 12.0;
                 const double sigma = inside ? 9.0 : 4.0;
                 // Motion moves intensity most where the image changes fastest: the head's edge.
                 const double edge = inside ? std::exp(-std::pow((1.0 - r) / 0.15, 2.0)) : 0.0;
-                const bool active = inside && x > spec.dimX / 2 && y < spec.dimY / 2 && z >= spec.dimZ / 3;
+                const bool active = inside && x > shape.dimX / 2 && y < shape.dimY / 2 && z >= shape.dimZ / 3;
                 double weights[6], driftWeights[3];
                 for (double& w : weights) w = 60.0 * edge * uniform(rng);
                 for (double& w : driftWeights) w = inside ? 15.0 * uniform(rng) : 0.0;
-                for (int32_t t = 0; t < spec.volumes; ++t) {
+                for (int32_t t = 0; t < shape.volumes; ++t) {
                     const std::size_t ts = static_cast<std::size_t>(t);
                     double v = baseline + (active ? 0.02 * baseline * task[ts] : 0.0);
                     for (std::size_t k = 0; k < drifts.size(); ++k) v += driftWeights[k] * drifts[k][ts];
@@ -132,12 +132,12 @@ std::vector<float> timeCourses(const DemoRunSpec& spec, const Column& task, cons
 
 } // namespace
 
-DemoRunFiles writeDemoRun(const std::string& folder, const DemoRunSpec& spec) {
-    std::mt19937 rng(spec.seed);
-    const Column task = taskRegressor(spec.volumes);
-    const std::vector<Column> drifts = {cosine(spec.volumes, 1), cosine(spec.volumes, 2), cosine(spec.volumes, 3)};
-    const std::vector<Column> motion = motionParameters(spec.volumes, rng);
-    const std::vector<float> values = timeCourses(spec, task, drifts, motion, rng);
+DemoRunFiles writeDemoRun(const std::string& folder, const DemoRunSpec& shape) {
+    std::mt19937 rng(shape.seed);
+    const Column task = taskRegressor(shape.volumes);
+    const std::vector<Column> drifts = {cosine(shape.volumes, 1), cosine(shape.volumes, 2), cosine(shape.volumes, 3)};
+    const std::vector<Column> motion = motionParameters(shape.volumes, rng);
+    const std::vector<float> values = timeCourses(shape, task, drifts, motion, rng);
 
     const fs::path dir(folder);
     fs::create_directories(dir);
@@ -145,9 +145,9 @@ DemoRunFiles writeDemoRun(const std::string& folder, const DemoRunSpec& spec) {
         out.write(reinterpret_cast<const char*>(values.data()), static_cast<std::streamsize>(values.size() * sizeof(float)));
     });
     std::ostringstream fmr;
-    fmr << "# A generated demo run: " << spec.dimX << " x " << spec.dimY << " x " << spec.dimZ << " voxels, "
-        << spec.volumes << " volumes\nNrOfVolumes: " << spec.volumes << "\nDimX: " << spec.dimX << "\nDimY: "
-        << spec.dimY << "\nDimZ: " << spec.dimZ << "\nDataType: 2\nSTCFile: run.stc\nTR: 2000\n"
+    fmr << "# A generated demo run: " << shape.dimX << " x " << shape.dimY << " x " << shape.dimZ << " voxels, "
+        << shape.volumes << " volumes\nNrOfVolumes: " << shape.volumes << "\nDimX: " << shape.dimX << "\nDimY: "
+        << shape.dimY << "\nDimZ: " << shape.dimZ << "\nDataType: 2\nSTCFile: run.stc\nTR: 2000\n"
         << "VoxelSizeX: 3\nVoxelSizeY: 3\nVoxelSizeZ: 3\n";
     writeText(dir / "run.fmr", fmr.str());
 

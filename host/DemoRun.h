@@ -26,6 +26,6 @@ struct DemoRunFiles {
 
 // Writes the run and both designs into folder (created when missing). Throws
 // SaveError when a file cannot be written.
-DemoRunFiles writeDemoRun(const std::string& folder, const DemoRunSpec& spec);
+DemoRunFiles writeDemoRun(const std::string& folder, const DemoRunSpec& shape);
 
 } // namespace corvantis

@@ -44,21 +44,21 @@ int generate(const std::vector<std::string>& args) {
     if (line.operands.size() != 1) {
         throw UsageError("generate takes one FOLDER");
     }
-    DemoRunSpec spec;
+    DemoRunSpec shape;
     if (const auto size = line.value("size")) {
         const std::size_t a = size->find(','), b = size->find(',', a == std::string::npos ? a : a + 1);
         if (a == std::string::npos || b == std::string::npos) {
             throw UsageError("--size takes X,Y,Z, not " + inQuotes(*size));
         }
-        spec.dimX = positiveNumber(size->substr(0, a), "--size X");
-        spec.dimY = positiveNumber(size->substr(a + 1, b - a - 1), "--size Y");
-        spec.dimZ = positiveNumber(size->substr(b + 1), "--size Z");
+        shape.dimX = positiveNumber(size->substr(0, a), "--size X");
+        shape.dimY = positiveNumber(size->substr(a + 1, b - a - 1), "--size Y");
+        shape.dimZ = positiveNumber(size->substr(b + 1), "--size Z");
     }
-    if (const auto volumes = line.value("volumes")) spec.volumes = positiveNumber(*volumes, "--volumes");
-    if (const auto seed = line.value("seed")) spec.seed = static_cast<uint32_t>(positiveNumber(*seed, "--seed"));
-    const DemoRunFiles files = writeDemoRun(line.operands.front(), spec);
-    std::cout << "Wrote " << files.fmr << " (" << spec.dimX << " x " << spec.dimY << " x " << spec.dimZ << " voxels, "
-              << spec.volumes << " volumes)\n      " << files.model1 << "\n      " << files.model2 << std::endl;
+    if (const auto volumes = line.value("volumes")) shape.volumes = positiveNumber(*volumes, "--volumes");
+    if (const auto seed = line.value("seed")) shape.seed = static_cast<uint32_t>(positiveNumber(*seed, "--seed"));
+    const DemoRunFiles files = writeDemoRun(line.operands.front(), shape);
+    std::cout << "Wrote " << files.fmr << " (" << shape.dimX << " x " << shape.dimY << " x " << shape.dimZ << " voxels, "
+              << shape.volumes << " volumes)\n      " << files.model1 << "\n      " << files.model2 << std::endl;
     return 0;
 }
 

@@ -15,9 +15,9 @@ using namespace corvantis;
 
 TEST(DemoRun, SameSeedSameFilesAndTheRunOpensAsADocument) {
     hosttest::TempDir a, b;
-    const DemoRunSpec spec{6, 5, 4, 30, 9};
-    const DemoRunFiles fa = writeDemoRun(a.path(), spec);
-    writeDemoRun(b.path(), spec);
+    const DemoRunSpec shape{6, 5, 4, 30, 9};
+    const DemoRunFiles fa = writeDemoRun(a.path(), shape);
+    writeDemoRun(b.path(), shape);
     for (const char* name : {"run.fmr", "run.stc", "model1_drift.sdm", "model2_drift_motion.sdm"}) {
         EXPECT_EQ(hosttest::readFile(a.file(name)), hosttest::readFile(b.file(name))) << name;
     }
