@@ -8,6 +8,7 @@
 #include "design/DesignMatrix.h"
 #include "design/SDMReader.h"
 #include "plugin/HostCalls.h"
+#include "quorvex/HostText.h"
 #include "quorvex/LogLine.h"
 #include "quorvex/ModelPreparation.h"
 #include "quorvex/Paths.h"
@@ -34,13 +35,6 @@ OutputSwitches readSwitches() {
     return s;
 }
 
-std::string designPath(const char* name) {
-    char buffer[kHostTextBufferSize] = {};
-    host::cvGetStringParameter(name, buffer);
-    buffer[kHostTextBufferSize - 1] = '\0';  // the host may not have terminated it
-    return std::string(buffer);
-}
-
 std::string fmrFileName(const FMRHeader& header) {
     return std::string(header.FileName, strnlen(header.FileName, sizeof header.FileName));
 }
@@ -62,8 +56,8 @@ bool quorvex::compareModels() {
     const OutputSwitches switches = readSwitches();
 
     std::vector<SDMFile> models;
-    models.push_back(readSDMFile(designPath("sdmfile1")));
-    models.push_back(readSDMFile(designPath("sdmfile2")));
+    models.push_back(readSDMFile(stringParameter("sdmfile1")));
+    models.push_back(readSDMFile(stringParameter("sdmfile2")));
     for (SDMFile& model : models) {
         model.ensureConstant();
     }

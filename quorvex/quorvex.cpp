@@ -8,6 +8,7 @@
 #include "plugin/HostCalls.h"
 #include "plugin/HostServiceTable.h"
 #include "plugin/PluginTexts.h"
+#include "quorvex/HostText.h"
 
 namespace {
 
@@ -25,19 +26,6 @@ public:
     BusyCursorGuard(const BusyCursorGuard&) = delete;
     BusyCursorGuard& operator=(const BusyCursorGuard&) = delete;
 };
-
-// A host text from a 512-byte buffer, cut at byte 511 when the host left it
-// unterminated.
-std::string textOfBuffer(char (&buffer)[kHostTextBufferSize]) {
-    buffer[kHostTextBufferSize - 1] = '\0';
-    return std::string(buffer);
-}
-
-std::string stringParameter(const char* name) {
-    char buffer[kHostTextBufferSize] = {};
-    host::cvGetStringParameter(name, buffer);
-    return textOfBuffer(buffer);
-}
 
 } // namespace
 
