@@ -12,13 +12,7 @@ void saveResiduals(std::ostream* log, const SDMFile& model, const ResidualCourse
                    const std::string& fmrFileName) {
     const std::string name = fileNameOf(model.fileName);
     logLine(log, ">  Saving Residuals of confounds of " + name);
-    const int32_t n = courses.length();
-    for (std::size_t j = 0; j < mask.size(); ++j) {
-        const float* course = courses.course(static_cast<int64_t>(j));
-        for (int32_t v = 0; v < n; ++v) {
-            data[v][mask[j]] = course[v];
-        }
-    }
+    courses.writeInto(data, mask);
     const std::string newPath = insertBeforeExtension(fmrFileName, "_min_confounds_of_" + stemOf(name));
     host::cvSaveFMRAndSTC(newPath.c_str(), stemOf(fileNameOf(newPath)).c_str());
 }

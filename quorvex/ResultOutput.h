@@ -15,8 +15,9 @@ struct OutputSwitches {
     bool tSNR1, tSNR2, tSNR3, R2adj1, R2adj2, R2adj3, Fmap, residuals1, residuals2;
 };
 
-// Writes one model's cleaned courses into the run's data at the masked voxels
-// and saves the run as a new FMR/STC pair named after the model.
+// Writes one model's cleaned courses into the run's data at the masked voxels,
+// unless the voxel loop has already put them there, and saves the run as a
+// new FMR/STC pair named after the model.
 void saveResiduals(std::ostream* log, const SDMFile& model, const ResidualCourses& courses,
                    const std::vector<int32_t>& mask, float* const* data,
                    const std::string& fmrFileName);

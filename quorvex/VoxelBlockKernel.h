@@ -222,19 +222,19 @@ struct BlockKernel {
         }
     }
 
-    // Cleaned rows (time-major) to per-lane courses, W x W tiles transposed
-    // in registers; values move bit for bit.
-    static void emitCourses(const float* cleaned, int32_t n, float* const* courses) {
-        for (int j0 = 0; j0 < BW; j0 += W) {
-            int32_t t = 0;
-            for (; t + W <= n; t += W) {
-                Vec r[W];
-                for (int i = 0; i < W; ++i) r[i] = L::load(row(cleaned, t + i) + j0);
-                L::transpose(r);
-                for (int i = 0; i < W; ++i) L::store(courses[j0 + i] + t, r[i]);
-            }
-            for (; t < n; ++t) {
-                for (int i = 0; i < W; ++i) courses[j0 + i][t] = row(cleaned, t)[j0 + i];
+    // The passing lanes' cleaned values to their destinations; values move
+    // bit for bit.
+    static void emitRows(const float* cleaned, int32_t n, const BlockOutput& o, const int32_t* passing,
+                         int32_t count) {
+        for (int32_t t = 0; t < n; ++t) {
+            const float* source = row(cleaned, t);
+            float* target = o.rows[t] + o.offset;
+            if (count == BW) {
+                for (int j = 0; j < V; ++j) L::store(target + j * W, L::load(source + j * W));
+            } else if (o.compact) {
+                for (int32_t k = 0; k < count; ++k) target[k] = source[passing[k]];
+            } else {
+                for (int32_t k = 0; k < count; ++k) target[passing[k]] = source[passing[k]];
             }
         }
     }
@@ -246,7 +246,7 @@ struct BlockKernel {
         fitModel(pr, d, 0, sst);
         fitModel(pr, d, 1, sst);
         for (int i = 0; i < 2; ++i) {
-            if (d.courses[i] != nullptr) emitCourses(d.cleaned[i], pr.n, d.courses[i]);
+            if (d.out[i].rows != nullptr) emitRows(d.cleaned[i], pr.n, d.out[i], d.passing, d.passingCount);
         }
         if (!pr.hasF) return;
         const Vec dp = L::set(pr.dp);

@@ -39,24 +39,20 @@ public:
           selectedBeta_(beta_.size()),
           cleaned_{std::vector<float>(y_.size()), std::vector<float>(y_.size())},
           scalars_(static_cast<size_t>(7) * width),
-          discard_(static_cast<size_t>(n)),
-          courses_{std::vector<float*>(static_cast<size_t>(width)), std::vector<float*>(static_cast<size_t>(width))} {}
+          passing_(static_cast<size_t>(width)) {}
 
     float* y() { return y_.data(); }
     int32_t width() const { return width_; }
     const float* cleaned(int i) const { return cleaned_[i].data(); }
     const float* scalar(int k) const { return scalars_.data() + static_cast<size_t>(k) * width_; }
 
-    // Lane j of model i writes its cleaned course to courses(i)[j]; lanes
-    // that are thrown away write to one scratch course.
-    float** courses(int i) { return courses_[i].data(); }
-    float* discard() { return discard_.data(); }
+    int32_t* passing() { return passing_.data(); }
 
     BlockData data(const float* const* volumes) {
         float* s = scalars_.data();
         const size_t w = static_cast<size_t>(width_);
-        return BlockData{volumes, 0, 0, y_.data(), beta_.data(), selectedBeta_.data(),
-                         {cleaned_[0].data(), cleaned_[1].data()}, {nullptr, nullptr}, {s, s + w},
+        return BlockData{volumes, 0, 0, passing_.data(), 0, y_.data(), beta_.data(), selectedBeta_.data(),
+                         {cleaned_[0].data(), cleaned_[1].data()}, {BlockOutput{}, BlockOutput{}}, {s, s + w},
                          {s + 2 * w, s + 3 * w}, {s + 4 * w, s + 5 * w}, s + 6 * w};
     }
 
@@ -67,13 +63,12 @@ private:
     std::vector<float> selectedBeta_;
     std::vector<float> cleaned_[2];
     std::vector<float> scalars_;  // sse, tSNR, r2adj of both models, then F
-    std::vector<float> discard_;
-    std::vector<float*> courses_[2];
+    std::vector<int32_t> passing_;
 };
 
 enum ScalarRow { kTSNR1 = 2, kTSNR2 = 3, kR2adj1 = 4, kR2adj2 = 5, kF = 6 };
 
-std::vector<float> voxelMinima(const float* const* data, int32_t n, int32_t count, const VoxelKernels& k) {
+std::vector<float> voxelMinima(float* const* data, int32_t n, int32_t count, const VoxelKernels& k) {
     std::vector<float> minima(static_cast<size_t>(count));
     for (int32_t begin = 0; begin < count; begin += kMinimaChunk) {
         k.minima(data, n, begin, std::min(kMinimaChunk, count - begin), minima.data() + begin);
@@ -92,9 +87,25 @@ void storeLane(const BlockWorkspace& ws, int32_t lane, int32_t voxel, bool hasF,
     }
 }
 
+// The first kept model writes into the run's data in place; a second kept
+// model's values wait in its own list, one row per volume.
+void placeOutputs(float* const* data, int64_t masked, const bool (&keepResiduals)[2],
+                  std::vector<float*>& pendingRows, VoxelLoopResults& results, BlockData& block) {
+    const int firstKept = keepResiduals[0] ? 0 : keepResiduals[1] ? 1 : -1;
+    if (firstKept < 0) return;
+    results.residuals[firstKept].markInRunData(masked);
+    block.out[firstKept] = BlockOutput{data, 0, false};
+    if (firstKept == 0 && keepResiduals[1]) {
+        ResidualCourses& pending = results.residuals[1];
+        pending.holdByVolume(masked);
+        for (int32_t v = 0; v < pending.length(); ++v) pendingRows.push_back(pending.volumeRow(v));
+        block.out[1] = BlockOutput{pendingRows.data(), 0, true};
+    }
+}
+
 }  // namespace
 
-VoxelLoopResults runBlockEngine(const float* const* data, int32_t n, VolumeSize dim, float threshold,
+VoxelLoopResults runBlockEngine(float* const* data, int32_t n, VolumeSize dim, float threshold,
                                 const PreparedModel (&models)[2], const bool (&keepResiduals)[2],
                                 const VoxelKernels& kernels) {
     VoxelLoopResults results(dim, n);
@@ -106,34 +117,30 @@ VoxelLoopResults runBlockEngine(const float* const* data, int32_t n, VolumeSize 
     int64_t masked = 0;
     for (int32_t l = 0; l < voxelCount; ++l) masked += passes(l) ? 1 : 0;
     results.mask.reserve(static_cast<size_t>(masked));
-    for (int i = 0; i < 2; ++i) {
-        if (keepResiduals[i]) results.residuals[i].reserve(masked);
-    }
 
     const BlockProblem problem = blockProblem(models, n);
     BlockWorkspace ws(kernels.blockWidth, n, std::max(problem.model[0].p, problem.model[1].p));
     BlockData block = ws.data(data);
+    std::vector<float*> pendingRows;
+    placeOutputs(data, masked, keepResiduals, pendingRows, results, block);
+    const bool compact[2] = {block.out[0].compact, block.out[1].compact};
+
     for (int32_t first = 0; first < voxelCount; first += kernels.blockWidth) {
         const int32_t lanes = std::min(kernels.blockWidth, voxelCount - first);
-        bool any = false;
-        for (int32_t j = 0; j < lanes; ++j) any = any || passes(first + j);
-        if (!any) continue;
+        int32_t count = 0;
+        for (int32_t j = 0; j < lanes; ++j) {
+            if (passes(first + j)) ws.passing()[count++] = j;
+        }
+        if (count == 0) continue;
         block.first = first;
         block.lanes = lanes;
-        for (int i = 0; i < 2; ++i) {
-            if (!keepResiduals[i]) continue;
-            // Courses are appended in mask order: lanes ascending, block by block.
-            // The exact reservation above keeps these pointers valid.
-            float** courses = ws.courses(i);
-            for (int32_t j = 0; j < kernels.blockWidth; ++j) {
-                courses[j] = j < lanes && passes(first + j) ? results.residuals[i].appendCourse() : ws.discard();
-            }
-            block.courses[i] = courses;
-        }
+        block.passingCount = count;
+        // In place the block's lanes are at its voxels; in a list its passing
+        // voxels follow the ones before them in mask order.
+        const int64_t before = static_cast<int64_t>(results.mask.size());
+        for (int i = 0; i < 2; ++i) block.out[i].offset = compact[i] ? before : first;
         kernels.block(problem, block);
-        for (int32_t j = 0; j < lanes; ++j) {
-            if (passes(first + j)) storeLane(ws, j, first + j, problem.hasF, results);
-        }
+        for (int32_t k = 0; k < count; ++k) storeLane(ws, ws.passing()[k], first + ws.passing()[k], problem.hasF, results);
     }
     return results;
 }

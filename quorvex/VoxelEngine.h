@@ -7,8 +7,8 @@
 #include "quorvex/VoxelKernels.h"
 #include "quorvex/VoxelLoop.h"
 
-// Needs n >= 1 and at least one column per model (the caller falls back to
+// Writes into data as runVoxelLoop describes. Needs n >= 1 and at least one column per model (the caller falls back to
 // the reference loop otherwise).
-VoxelLoopResults runBlockEngine(const float* const* data, int32_t n, VolumeSize dim, float threshold,
+VoxelLoopResults runBlockEngine(float* const* data, int32_t n, VolumeSize dim, float threshold,
                                 const PreparedModel (&models)[2], const bool (&keepResiduals)[2],
                                 const VoxelKernels& kernels);

@@ -27,19 +27,28 @@ struct BlockProblem {
     float df2;              // n - p2
 };
 
+// Where one model's cleaned values of a block go: at time point t the k-th
+// passing lane's value goes to rows[t] + offset + k when compact, else to
+// rows[t] + offset + (its lane).
+struct BlockOutput {
+    float* const* rows;  // n rows, or null when the model's courses are not kept
+    int64_t offset;
+    bool compact;
+};
+
 // One block: its voxels in the run and its buffers; "row" t of a buffer holds
 // the blockWidth lanes of time point t.
 struct BlockData {
     const float* const* volumes;  // the run: n pointers
     int32_t first;                // the block's first voxel
     int32_t lanes;                // voxels in the block; lanes past them are zero
+    const int32_t* passing;       // the lanes that pass the mask, ascending
+    int32_t passingCount;
     float* Y;                     // n rows, filled by the kernel
     float* beta;                  // p rows (the larger p of the two models)
     float* selectedBeta;          // p rows
     float* cleaned[2];            // n rows per model
-    // Per model, blockWidth destinations of n values each for the cleaned
-    // courses in time order, or null when that model's courses are not kept.
-    float* const* courses[2];
+    BlockOutput out[2];
     float* sse[2];                // blockWidth values each
     float* tSNR[2];
     float* r2adj[2];

@@ -26,26 +26,6 @@ struct Avx2Lanes {
     static Vec greaterOrZero(Vec value, Vec a, Vec b) {
         return _mm256_and_ps(_mm256_cmp_ps(a, b, _CMP_GT_OQ), value);
     }
-    // Rows to columns of an 8 x 8 tile: pairs, then quads within each
-    // 128-bit half, then the halves.
-    static void transpose(Vec (&r)[8]) {
-        Vec t[8];
-        for (int i = 0; i < 8; i += 2) {
-            t[i] = _mm256_unpacklo_ps(r[i], r[i + 1]);
-            t[i + 1] = _mm256_unpackhi_ps(r[i], r[i + 1]);
-        }
-        Vec s[8];
-        for (int i = 0; i < 8; i += 4) {
-            s[i] = _mm256_shuffle_ps(t[i], t[i + 2], _MM_SHUFFLE(1, 0, 1, 0));
-            s[i + 1] = _mm256_shuffle_ps(t[i], t[i + 2], _MM_SHUFFLE(3, 2, 3, 2));
-            s[i + 2] = _mm256_shuffle_ps(t[i + 1], t[i + 3], _MM_SHUFFLE(1, 0, 1, 0));
-            s[i + 3] = _mm256_shuffle_ps(t[i + 1], t[i + 3], _MM_SHUFFLE(3, 2, 3, 2));
-        }
-        for (int i = 0; i < 4; ++i) {
-            r[i] = _mm256_permute2f128_ps(s[i], s[i + 4], 0x20);
-            r[i + 4] = _mm256_permute2f128_ps(s[i], s[i + 4], 0x31);
-        }
-    }
 };
 
 using Kernel = voxelkernels::BlockKernel<Avx2Lanes, 2>;

@@ -23,8 +23,6 @@ struct Sse2Lanes {
     static Vec runningMin(Vec m, Vec x) { return _mm_min_ps(x, m); }
     // value where a > b (false for NaN), else +0.0.
     static Vec greaterOrZero(Vec value, Vec a, Vec b) { return _mm_and_ps(_mm_cmpgt_ps(a, b), value); }
-    // Rows to columns of a 4 x 4 tile.
-    static void transpose(Vec (&r)[4]) { _MM_TRANSPOSE4_PS(r[0], r[1], r[2], r[3]); }
 };
 
 using Kernel = voxelkernels::BlockKernel<Sse2Lanes, 2>;

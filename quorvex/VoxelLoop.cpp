@@ -14,7 +14,7 @@ VoxelLoopResults::VoxelLoopResults(VolumeSize dim, int32_t n)
 
 namespace {
 
-Vector timeCourse(const float* const* data, int32_t n, int32_t voxel) {
+Vector timeCourse(float* const* data, int32_t n, int32_t voxel) {
     Vector y(n);
     for (int32_t v = 0; v < n; ++v) {
         y[v] = data[v][voxel];
@@ -22,7 +22,7 @@ Vector timeCourse(const float* const* data, int32_t n, int32_t voxel) {
     return y;
 }
 
-VoxelLoopResults referenceVoxelLoop(const float* const* data, int32_t n, VolumeSize dim, float threshold,
+VoxelLoopResults referenceVoxelLoop(float* const* data, int32_t n, VolumeSize dim, float threshold,
                                     const PreparedModel (&models)[2], const bool (&keepResiduals)[2]);
 
 const VoxelKernels& kernelsOf(SimdLevel level) {
@@ -39,7 +39,7 @@ bool blockEngineApplies(int32_t n, const PreparedModel (&models)[2]) {
 
 } // namespace
 
-VoxelLoopResults runVoxelLoop(const float* const* data, int32_t n, VolumeSize dim, float threshold,
+VoxelLoopResults runVoxelLoop(float* const* data, int32_t n, VolumeSize dim, float threshold,
                               const PreparedModel (&models)[2], const bool (&keepResiduals)[2],
                               VoxelLoopPath path) {
     if (path == VoxelLoopPath::reference || !blockEngineApplies(n, models)) {
@@ -53,7 +53,7 @@ VoxelLoopResults runVoxelLoop(const float* const* data, int32_t n, VolumeSize di
 
 namespace {
 
-VoxelLoopResults referenceVoxelLoop(const float* const* data, int32_t n, VolumeSize dim, float threshold,
+VoxelLoopResults referenceVoxelLoop(float* const* data, int32_t n, VolumeSize dim, float threshold,
                                     const PreparedModel (&models)[2], const bool (&keepResiduals)[2]) {
     VoxelLoopResults results(dim, n);
     const int32_t voxelCount = dim.x * dim.y * dim.z;

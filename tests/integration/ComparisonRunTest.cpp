@@ -283,7 +283,7 @@ TEST(ComparisonRun, BothResidualSwitchesSaveEachModelsCleanedCourses) {
         for (std::size_t j = 0; j < r.mask.size(); ++j) {
             for (int32_t v = 0; v < s.volumes; ++v) {
                 expected[static_cast<std::size_t>(v * s.voxels() + r.mask[j])] =
-                    r.residuals[model].course(static_cast<int64_t>(j))[v];
+                    r.residuals[model].value(static_cast<int64_t>(j), v);
             }
         }
         const std::string stc = s.dir.file(model == 0 ? "run_min_confounds_of_model1.stc" : "run_min_confounds_of_model2.stc");

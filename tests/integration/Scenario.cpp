@@ -103,10 +103,13 @@ VoxelLoopResults Scenario::expected(float threshold, bool keep1, bool keep2) con
         models[i].P = pseudoInverse(models[i].X);
         models[i].confoundSelector = confoundSelector(records[i]);
     }
-    std::vector<const float*> data;
-    for (int32_t v = 0; v < volumes; ++v) data.push_back(values.data() + static_cast<std::size_t>(v * voxels()));
+    // The reference loop holds every kept course in its list and leaves the data alone.
+    std::vector<float> copy = values;
+    std::vector<float*> data;
+    for (int32_t v = 0; v < volumes; ++v) data.push_back(copy.data() + static_cast<std::size_t>(v * voxels()));
     const bool keep[2] = {keep1, keep2};
-    return runVoxelLoop(data.data(), volumes, VolumeSize{dimX, dimY, dimZ}, threshold, models, keep);
+    return runVoxelLoop(data.data(), volumes, VolumeSize{dimX, dimY, dimZ}, threshold, models, keep,
+                        VoxelLoopPath::reference);
 }
 
 } // namespace itest
