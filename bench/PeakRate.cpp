@@ -65,7 +65,26 @@ __attribute__((target("avx2"))) float avx2Body() {
     return _mm_cvtss_f32(_mm256_castps256_ps128(t));
 }
 
+__attribute__((target("avx512f"))) float avx512Body() {
+    volatile float one = 1.0f, tiny = 1e-30f;
+    const __m512 m = _mm512_set1_ps(one), a = _mm512_set1_ps(tiny);
+    __m512 p[kChains], s[kChains];
+    for (int k = 0; k < kChains; ++k) p[k] = s[k] = _mm512_set1_ps(static_cast<float>(k + 1));
+    for (long i = 0; i < kIterations; ++i) {
+        for (int k = 0; k < kChains; ++k) {
+            p[k] = _mm512_mul_ps(p[k], m);
+            s[k] = _mm512_add_ps(s[k], a);
+        }
+    }
+    __m512 t = _mm512_setzero_ps();
+    for (int k = 0; k < kChains; ++k) t = _mm512_add_ps(t, _mm512_add_ps(p[k], s[k]));
+    float lanes[16];
+    _mm512_storeu_ps(lanes, t);
+    return lanes[0];
+}
+
 }  // namespace
 
 double peakRateSse2() { return bestRate(sse2Body, 2.0 * kChains * 4); }
 double peakRateAvx2() { return bestRate(avx2Body, 2.0 * kChains * 8); }
+double peakRateAvx512() { return bestRate(avx512Body, 2.0 * kChains * 16); }

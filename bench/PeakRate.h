@@ -6,3 +6,4 @@
 // multiply or add counting one; best of a few short runs.
 double peakRateSse2();
 double peakRateAvx2();  // call only where AVX2 is supported
+double peakRateAvx512();  // call only where AVX-512F is supported

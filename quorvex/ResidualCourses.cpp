@@ -1,12 +1,39 @@
 #include "quorvex/ResidualCourses.h"
 
+#include <cstring>
 #include <stdexcept>
+
+#include "quorvex/MemoryPages.h"
+
+namespace {
+
+// Mask entries [entry, entry + length) are the voxels [voxel, voxel + length).
+struct MaskRun {
+    size_t entry;
+    int32_t voxel;
+    size_t length;
+};
+
+std::vector<MaskRun> maskRuns(const std::vector<int32_t>& mask) {
+    std::vector<MaskRun> runs;
+    for (size_t j = 0; j < mask.size(); ++j) {
+        if (!runs.empty() && mask[j] == runs.back().voxel + static_cast<int32_t>(runs.back().length)) {
+            ++runs.back().length;
+        } else {
+            runs.push_back(MaskRun{j, mask[j], 1});
+        }
+    }
+    return runs;
+}
+
+}  // namespace
 
 void ResidualCourses::holdByVolume(int64_t courses) {
     layout_ = Layout::byVolume;
     count_ = courses;
     values_.clear();
     values_.resize(static_cast<size_t>(courses) * static_cast<size_t>(n_));
+    preparePagesForWriting(values_.data(), values_.size() * sizeof(float));
 }
 
 float ResidualCourses::value(int64_t j, int32_t v) const {
@@ -33,11 +60,13 @@ void ResidualCourses::writeInto(float* const* data, const std::vector<int32_t>& 
             for (int32_t v = 0; v < n_; ++v) data[v][mask[j]] = course[v];
         }
     } else if (layout_ == Layout::byVolume) {
-        // Volume by volume: both sides are walked in address order.
+        // Volume by volume, both sides in address order; each run of
+        // consecutive voxels in the mask is one block copy.
+        const std::vector<MaskRun> runs = maskRuns(mask);
         for (int32_t v = 0; v < n_; ++v) {
             const float* row = values_.data() + static_cast<size_t>(v) * courses;
             float* volume = data[v];
-            for (size_t j = 0; j < courses; ++j) volume[mask[j]] = row[j];
+            for (const MaskRun& r : runs) std::memcpy(volume + r.voxel, row + r.entry, r.length * sizeof(float));
         }
     }
 }

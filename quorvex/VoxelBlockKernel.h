@@ -23,8 +23,11 @@ struct BlockKernel {
     using Vec = typename L::Vec;
     static constexpr int W = L::width;
     static constexpr int BW = W * V;
-    static constexpr int kBetaRows = 6 / V * 2;   // R x V accumulators per tile
-    static constexpr int kFitRows = 6 / V;        // 2 x T x V accumulators per tile
+    // Tiles as large as the vector registers allow: R x V accumulators plus
+    // V loads and a broadcast for the coefficients, 2 x T x V accumulators
+    // plus 2 x V loads and a broadcast for the fit.
+    static constexpr int kBetaRows = (L::registers == 32 ? 24 : 12) / V;
+    static constexpr int kFitRows = (L::registers == 32 ? 12 : 6) / V;
 
     static const float* row(const float* base, int32_t t) { return base + static_cast<size_t>(t) * BW; }
     static float* row(float* base, int32_t t) { return base + static_cast<size_t>(t) * BW; }
@@ -209,17 +212,35 @@ struct BlockKernel {
         }
     }
 
-    // The block's time courses into Y; a short block is padded with zeros.
-    static void loadY(const BlockData& d, int32_t n) {
-        for (int32_t t = 0; t < n; ++t) {
+    // The block's time courses into Y (a short block is padded with zeros)
+    // and each lane's smallest value, as Vector::min forms it, into minima.
+    // Each volume is a stream of its own, too many for the hardware to
+    // follow, so the following block's values are requested now, into the
+    // outer caches (this block's work would push them out of the first):
+    // they arrive while this block is computed.
+    static void load(const BlockProblem& pr, const BlockData& d, float* minima) {
+        constexpr int kLineFloats = 16;
+        Vec m[V];
+        for (int j = 0; j < V; ++j) m[j] = L::set(0.0f);  // replaced at t = 0
+        for (int32_t t = 0; t < pr.n; ++t) {
+            if (d.next >= 0) {
+                const float* ahead = d.volumes[t] + d.next;
+                for (int j = 0; j < BW; j += kLineFloats) __builtin_prefetch(ahead + j, 0, 1);
+                __builtin_prefetch(ahead + BW - 1, 0, 1);  // the block need not start on a line
+            }
             const float* source = d.volumes[t] + d.first;
             float* target = row(d.Y, t);
-            if (d.lanes == BW) {
-                for (int j = 0; j < V; ++j) L::store(target + j * W, L::load(source + j * W));
-            } else {
+            if (d.lanes != BW) {
                 for (int32_t j = 0; j < BW; ++j) target[j] = j < d.lanes ? source[j] : 0.0f;
+                source = target;
+            }
+            for (int j = 0; j < V; ++j) {
+                const Vec y = L::load(source + j * W);
+                L::store(target + j * W, y);
+                m[j] = t == 0 ? y : L::runningMin(m[j], y);
             }
         }
+        for (int j = 0; j < V; ++j) L::store(minima + j * W, m[j]);
     }
 
     // The passing lanes' cleaned values to their destinations; values move
@@ -239,8 +260,8 @@ struct BlockKernel {
         }
     }
 
+    // The statistics of a block whose Y load has filled.
     static void block(const BlockProblem& pr, const BlockData& d) {
-        loadY(d, pr.n);
         Vec sst[V];
         totalSumOfSquares(pr, d.Y, sst);
         fitModel(pr, d, 0, sst);

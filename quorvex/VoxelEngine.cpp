@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <vector>
 
+#include "quorvex/CacheLineAllocator.h"
+
 namespace {
 
 // Voxels per call of the minimum kernel: its running minima stay in L1.
@@ -29,6 +31,10 @@ BlockProblem blockProblem(const PreparedModel (&models)[2], int32_t n) {
     return pr;
 }
 
+// The rows of a block's buffers, each blockWidth floats (a multiple of 64 bytes
+// from AVX2 on).
+using Rows = std::vector<float, CacheLineAllocator<float>>;
+
 // The buffers of one block, owned for the whole run.
 class BlockWorkspace {
 public:
@@ -37,9 +43,10 @@ public:
           y_(static_cast<size_t>(n) * width),
           beta_(static_cast<size_t>(maxP) * width),
           selectedBeta_(beta_.size()),
-          cleaned_{std::vector<float>(y_.size()), std::vector<float>(y_.size())},
+          cleaned_{Rows(y_.size()), Rows(y_.size())},
           scalars_(static_cast<size_t>(7) * width),
-          passing_(static_cast<size_t>(width)) {}
+          passing_(static_cast<size_t>(width)),
+          laneMinima_(static_cast<size_t>(width)) {}
 
     float* y() { return y_.data(); }
     int32_t width() const { return width_; }
@@ -47,23 +54,25 @@ public:
     const float* scalar(int k) const { return scalars_.data() + static_cast<size_t>(k) * width_; }
 
     int32_t* passing() { return passing_.data(); }
+    float* laneMinima() { return laneMinima_.data(); }
 
     BlockData data(const float* const* volumes) {
         float* s = scalars_.data();
         const size_t w = static_cast<size_t>(width_);
-        return BlockData{volumes, 0, 0, passing_.data(), 0, y_.data(), beta_.data(), selectedBeta_.data(),
+        return BlockData{volumes, 0, 0, -1, passing_.data(), 0, y_.data(), beta_.data(), selectedBeta_.data(),
                          {cleaned_[0].data(), cleaned_[1].data()}, {BlockOutput{}, BlockOutput{}}, {s, s + w},
                          {s + 2 * w, s + 3 * w}, {s + 4 * w, s + 5 * w}, s + 6 * w};
     }
 
 private:
     int32_t width_;
-    std::vector<float> y_;
-    std::vector<float> beta_;
-    std::vector<float> selectedBeta_;
-    std::vector<float> cleaned_[2];
-    std::vector<float> scalars_;  // sse, tSNR, r2adj of both models, then F
+    Rows y_;
+    Rows beta_;
+    Rows selectedBeta_;
+    Rows cleaned_[2];
+    Rows scalars_;  // sse, tSNR, r2adj of both models, then F
     std::vector<int32_t> passing_;
+    Rows laneMinima_;
 };
 
 enum ScalarRow { kTSNR1 = 2, kTSNR2 = 3, kR2adj1 = 4, kR2adj2 = 5, kF = 6 };
@@ -88,12 +97,12 @@ void storeLane(const BlockWorkspace& ws, int32_t lane, int32_t voxel, bool hasF,
 }
 
 // The first kept model writes into the run's data in place; a second kept
-// model's values wait in its own list, one row per volume.
-void placeOutputs(float* const* data, int64_t masked, const bool (&keepResiduals)[2],
-                  std::vector<float*>& pendingRows, VoxelLoopResults& results, BlockData& block) {
+// model's values wait in their own list, one row of `masked` values per
+// volume. Returns the first kept model, or -1.
+int placeOutputs(float* const* data, int64_t masked, const bool (&keepResiduals)[2],
+                 std::vector<float*>& pendingRows, VoxelLoopResults& results, BlockData& block) {
     const int firstKept = keepResiduals[0] ? 0 : keepResiduals[1] ? 1 : -1;
-    if (firstKept < 0) return;
-    results.residuals[firstKept].markInRunData(masked);
+    if (firstKept < 0) return firstKept;
     block.out[firstKept] = BlockOutput{data, 0, false};
     if (firstKept == 0 && keepResiduals[1]) {
         ResidualCourses& pending = results.residuals[1];
@@ -101,6 +110,14 @@ void placeOutputs(float* const* data, int64_t masked, const bool (&keepResiduals
         for (int32_t v = 0; v < pending.length(); ++v) pendingRows.push_back(pending.volumeRow(v));
         block.out[1] = BlockOutput{pendingRows.data(), 0, true};
     }
+    return firstKept;
+}
+
+bool anyPasses(const std::vector<float>& minima, int32_t first, int32_t lanes, float threshold) {
+    for (int32_t j = 0; j < lanes; ++j) {
+        if (minima[static_cast<size_t>(first + j)] > threshold) return true;
+    }
+    return false;
 }
 
 }  // namespace
@@ -110,30 +127,38 @@ VoxelLoopResults runBlockEngine(float* const* data, int32_t n, VolumeSize dim, f
                                 const VoxelKernels& kernels) {
     VoxelLoopResults results(dim, n);
     const int32_t voxelCount = dim.x * dim.y * dim.z;
-    const std::vector<float> minima = voxelMinima(data, n, voxelCount, kernels);
-    const auto passes = [&](int32_t l) { return minima[static_cast<size_t>(l)] > threshold; };
+    const int32_t width = kernels.blockWidth;
 
-    // Counting first lets every output take exactly its final size.
+    // Only the list that waits for model 2 needs the mask's size before the
+    // loop. Otherwise each block's minima come with its load, and the data
+    // is read from memory once.
+    std::vector<float> minima;  // of every voxel, when counted first
     int64_t masked = 0;
-    for (int32_t l = 0; l < voxelCount; ++l) masked += passes(l) ? 1 : 0;
-    results.mask.reserve(static_cast<size_t>(masked));
+    if (keepResiduals[0] && keepResiduals[1]) {
+        minima = voxelMinima(data, n, voxelCount, kernels);
+        for (float m : minima) masked += m > threshold ? 1 : 0;
+        results.mask.reserve(static_cast<size_t>(masked));
+    }
 
     const BlockProblem problem = blockProblem(models, n);
-    BlockWorkspace ws(kernels.blockWidth, n, std::max(problem.model[0].p, problem.model[1].p));
+    BlockWorkspace ws(width, n, std::max(problem.model[0].p, problem.model[1].p));
     BlockData block = ws.data(data);
     std::vector<float*> pendingRows;
-    placeOutputs(data, masked, keepResiduals, pendingRows, results, block);
+    const int firstKept = placeOutputs(data, masked, keepResiduals, pendingRows, results, block);
     const bool compact[2] = {block.out[0].compact, block.out[1].compact};
 
-    for (int32_t first = 0; first < voxelCount; first += kernels.blockWidth) {
-        const int32_t lanes = std::min(kernels.blockWidth, voxelCount - first);
-        int32_t count = 0;
-        for (int32_t j = 0; j < lanes; ++j) {
-            if (passes(first + j)) ws.passing()[count++] = j;
-        }
-        if (count == 0) continue;
+    for (int32_t first = 0; first < voxelCount; first += width) {
+        const int32_t lanes = std::min(width, voxelCount - first);
+        if (!minima.empty() && !anyPasses(minima, first, lanes, threshold)) continue;
         block.first = first;
         block.lanes = lanes;
+        block.next = voxelCount - first > width ? first + width : -1;
+        kernels.load(problem, block, ws.laneMinima());
+        int32_t count = 0;
+        for (int32_t j = 0; j < lanes; ++j) {
+            if (ws.laneMinima()[j] > threshold) ws.passing()[count++] = j;  // a NaN minimum fails
+        }
+        if (count == 0) continue;
         block.passingCount = count;
         // In place the block's lanes are at its voxels; in a list its passing
         // voxels follow the ones before them in mask order.
@@ -142,5 +167,6 @@ VoxelLoopResults runBlockEngine(float* const* data, int32_t n, VolumeSize dim, f
         kernels.block(problem, block);
         for (int32_t k = 0; k < count; ++k) storeLane(ws, ws.passing()[k], first + ws.passing()[k], problem.hasF, results);
     }
+    if (firstKept >= 0) results.residuals[firstKept].markInRunData(static_cast<int64_t>(results.mask.size()));
     return results;
 }

@@ -42,9 +42,10 @@ struct BlockData {
     const float* const* volumes;  // the run: n pointers
     int32_t first;                // the block's first voxel
     int32_t lanes;                // voxels in the block; lanes past them are zero
+    int32_t next;                 // the following block's first voxel, or -1 at the end
     const int32_t* passing;       // the lanes that pass the mask, ascending
     int32_t passingCount;
-    float* Y;                     // n rows, filled by the kernel
+    float* Y;                     // n rows, filled by load
     float* beta;                  // p rows (the larger p of the two models)
     float* selectedBeta;          // p rows
     float* cleaned[2];            // n rows per model
@@ -59,8 +60,11 @@ struct VoxelKernels {
     int32_t blockWidth;
     // out[j] = min of data[v][begin + j] over v, as Vector::min forms it.
     void (*minima)(const float* const* data, int32_t n, int32_t begin, int32_t count, float* out);
+    // Fills data.Y and minima[j] = min over v of lane j, as Vector::min forms it.
+    void (*load)(const BlockProblem& problem, const BlockData& data, float* minima);
     void (*block)(const BlockProblem& problem, const BlockData& data);
 };
 
 const VoxelKernels& sse2VoxelKernels();
 const VoxelKernels& avx2VoxelKernels();
+const VoxelKernels& avx512VoxelKernels();

@@ -9,6 +9,7 @@ namespace {
 
 struct Avx2Lanes {
     using Vec = __m256;
+    static constexpr int registers = 16;
     static constexpr int width = 8;
     static Vec load(const float* p) { return _mm256_loadu_ps(p); }
     static void store(float* p, Vec v) { _mm256_storeu_ps(p, v); }
@@ -33,6 +34,6 @@ using Kernel = voxelkernels::BlockKernel<Avx2Lanes, 2>;
 }  // namespace
 
 const VoxelKernels& avx2VoxelKernels() {
-    static const VoxelKernels kernels{Kernel::BW, &Kernel::minima, &Kernel::block};
+    static const VoxelKernels kernels{Kernel::BW, &Kernel::minima, &Kernel::load, &Kernel::block};
     return kernels;
 }

@@ -8,6 +8,7 @@ namespace {
 
 struct Sse2Lanes {
     using Vec = __m128;
+    static constexpr int registers = 16;
     static constexpr int width = 4;
     static Vec load(const float* p) { return _mm_loadu_ps(p); }
     static void store(float* p, Vec v) { _mm_storeu_ps(p, v); }
@@ -30,6 +31,6 @@ using Kernel = voxelkernels::BlockKernel<Sse2Lanes, 2>;
 }  // namespace
 
 const VoxelKernels& sse2VoxelKernels() {
-    static const VoxelKernels kernels{Kernel::BW, &Kernel::minima, &Kernel::block};
+    static const VoxelKernels kernels{Kernel::BW, &Kernel::minima, &Kernel::load, &Kernel::block};
     return kernels;
 }

@@ -29,7 +29,12 @@ const VoxelKernels& kernelsOf(SimdLevel level) {
     if (!cpuSupports(level)) {
         throw std::runtime_error(std::string(simdLevelName(level)) + " is not supported by this processor");
     }
-    return level == SimdLevel::avx2 ? avx2VoxelKernels() : sse2VoxelKernels();
+    switch (level) {
+    case SimdLevel::avx512: return avx512VoxelKernels();
+    case SimdLevel::avx2: return avx2VoxelKernels();
+    case SimdLevel::sse2: break;
+    }
+    return sse2VoxelKernels();
 }
 
 // The block engine needs at least one time point and one column per model.
@@ -45,9 +50,10 @@ VoxelLoopResults runVoxelLoop(float* const* data, int32_t n, VolumeSize dim, flo
     if (path == VoxelLoopPath::reference || !blockEngineApplies(n, models)) {
         return referenceVoxelLoop(data, n, dim, threshold, models, keepResiduals);
     }
-    const SimdLevel level = path == VoxelLoopPath::sse2   ? SimdLevel::sse2
-                            : path == VoxelLoopPath::avx2 ? SimdLevel::avx2
-                                                          : bestSimdLevel();
+    const SimdLevel level = path == VoxelLoopPath::sse2     ? SimdLevel::sse2
+                            : path == VoxelLoopPath::avx2   ? SimdLevel::avx2
+                            : path == VoxelLoopPath::avx512 ? SimdLevel::avx512
+                                                            : bestSimdLevel();
     return runBlockEngine(data, n, dim, threshold, models, keepResiduals, kernelsOf(level));
 }
 

@@ -26,6 +26,7 @@ enum class VoxelLoopPath {
     reference,  // computeVoxelStatistics voxel by voxel
     sse2,       // block engine, SSE2
     avx2,       // block engine, AVX2; std::runtime_error where unsupported
+    avx512,     // block engine, AVX-512F; std::runtime_error where unsupported
 };
 
 // data: one pointer per volume (n of them), each to dim.x*dim.y*dim.z floats.

@@ -154,6 +154,7 @@ void expectSameRun(const TestRun& run, const PreparedModel (&models)[2], const b
 std::vector<VoxelLoopPath> supportedFastPaths() {
     std::vector<VoxelLoopPath> paths{VoxelLoopPath::sse2, VoxelLoopPath::fastest};
     if (cpuSupports(SimdLevel::avx2)) paths.push_back(VoxelLoopPath::avx2);
+    if (cpuSupports(SimdLevel::avx512)) paths.push_back(VoxelLoopPath::avx512);
     return paths;
 }
 
