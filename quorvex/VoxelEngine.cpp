@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <stdexcept>
 #include <vector>
 
 #include "quorvex/CacheLineAllocator.h"
@@ -163,6 +164,9 @@ VoxelLoopResults runBlockEngine(float* const* data, int32_t n, VolumeSize dim, f
         // In place the block's lanes are at its voxels; in a list its passing
         // voxels follow the ones before them in mask order.
         const int64_t before = static_cast<int64_t>(results.mask.size());
+        if (compact[1] && before + count > masked) {
+            throw std::logic_error("the voxel mask outgrew its count");  // the list would overflow
+        }
         for (int i = 0; i < 2; ++i) block.out[i].offset = compact[i] ? before : first;
         kernels.block(problem, block);
         for (int32_t k = 0; k < count; ++k) storeLane(ws, ws.passing()[k], first + ws.passing()[k], problem.hasF, results);

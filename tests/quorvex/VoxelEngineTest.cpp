@@ -71,7 +71,14 @@ TestRun randomRun(int32_t n, VolumeSize dim, uint32_t seed) {
         case 24:
             for (int32_t v = 0; v < n; ++v) run.at(v, l) = 1234.5f;
             break;
-        case 25: run.at(0, l) = 100.0f; break;  // exactly the threshold fails
+        case 25:  // a minimum of exactly the threshold fails
+            for (int32_t v = 0; v < n; ++v) run.at(v, l) = 1000.0f + 25.0f * unit(rng);
+            run.at(later, l) = 100.0f;
+            break;
+        case 28:  // a minimum just above it passes
+            for (int32_t v = 0; v < n; ++v) run.at(v, l) = 1000.0f + 25.0f * unit(rng);
+            run.at(later, l) = std::nextafter(100.0f, 200.0f);
+            break;
         case 26:
             for (int32_t v = 0; v < n; ++v) run.at(v, l) = 1000.0f + 1e-4f * static_cast<float>(v % 2);
             break;
