@@ -49,6 +49,22 @@ std::vector<std::string> traceOf(const std::string& path, const std::vector<std:
     return lines;
 }
 
+// The saved STC of one model's residual output: the reference's cleaned
+// courses at the masked voxels, the values as loaded elsewhere.
+void expectSavedCourses(const Scenario& s, const VoxelLoopResults& r, int model) {
+    std::vector<float> expected = s.values;
+    for (std::size_t j = 0; j < r.mask.size(); ++j) {
+        for (int32_t v = 0; v < s.volumes; ++v) {
+            expected[static_cast<std::size_t>(v * s.voxels() + r.mask[j])] =
+                r.residuals[model].value(static_cast<int64_t>(j), v);
+        }
+    }
+    const std::string stc = s.dir.file(model == 0 ? "run_min_confounds_of_model1.stc" : "run_min_confounds_of_model2.stc");
+    const std::vector<float> saved = itest::readFloats(stc);
+    ASSERT_EQ(saved.size(), expected.size());
+    for (std::size_t i = 0; i < saved.size(); ++i) EXPECT_EQ(bitsOf(saved[i]), bitsOf(expected[i])) << model << " " << i;
+}
+
 } // namespace
 
 TEST(ComparisonRun, LogsItsProgressAndSavesEveryMapWithTheReferenceValues) {
@@ -278,21 +294,20 @@ TEST(ComparisonRun, BothResidualSwitchesSaveEachModelsCleanedCourses) {
     EXPECT_EQ(saves, expectedSaves);
 
     const VoxelLoopResults r = s.expected(100.0f, true, true);
-    for (int model = 0; model < 2; ++model) {
-        std::vector<float> expected = s.values;  // unmasked voxels keep their values
-        for (std::size_t j = 0; j < r.mask.size(); ++j) {
-            for (int32_t v = 0; v < s.volumes; ++v) {
-                expected[static_cast<std::size_t>(v * s.voxels() + r.mask[j])] =
-                    r.residuals[model].value(static_cast<int64_t>(j), v);
-            }
-        }
-        const std::string stc = s.dir.file(model == 0 ? "run_min_confounds_of_model1.stc" : "run_min_confounds_of_model2.stc");
-        const std::vector<float> saved = itest::readFloats(stc);
-        ASSERT_EQ(saved.size(), expected.size());
-        for (std::size_t i = 0; i < saved.size(); ++i) EXPECT_EQ(bitsOf(saved[i]), bitsOf(expected[i])) << model << " " << i;
-    }
+    for (int model = 0; model < 2; ++model) expectSavedCourses(s, r, model);
     EXPECT_NE(readFile(s.dir.file("run_min_confounds_of_model1.fmr")).find("STCFile: run_min_confounds_of_model1.stc"),
               std::string::npos);
+}
+
+TEST(ComparisonRun, EitherModelAloneSavesItsOwnCleanedCourses) {
+    for (int model = 0; model < 2; ++model) {
+        Scenario s;
+        const std::string which = model == 0 ? "residuals1=1" : "residuals2=1";
+        ASSERT_EQ(s.run(noMaps({"--set", which})).status, 0);
+        expectSavedCourses(s, s.expected(100.0f, model == 0, model == 1), model);
+        EXPECT_FALSE(fileExists(s.dir.file(model == 0 ? "run_min_confounds_of_model2.stc"
+                                                      : "run_min_confounds_of_model1.stc")));
+    }
 }
 
 TEST(ComparisonRun, NoConfoundSelectedLeavesTheCoursesAsLoaded) {
