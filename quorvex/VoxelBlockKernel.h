@@ -250,6 +250,13 @@ struct BlockKernel {
         for (int32_t t = 0; t < n; ++t) {
             const float* source = row(cleaned, t);
             float* target = o.rows[t] + o.offset;
+            // A list's rows lie far apart, one stream each: the next block's
+            // places are requested now. Past a row's end lies the next row,
+            // except after the last one.
+            if (o.compact && t + 1 < n) {
+                __builtin_prefetch(target + count, 1, 1);
+                __builtin_prefetch(target + count + BW - 1, 1, 1);
+            }
             if (count == BW) {
                 for (int j = 0; j < V; ++j) L::store(target + j * W, L::load(source + j * W));
             } else if (o.compact) {
