@@ -212,8 +212,17 @@ struct BlockKernel {
         }
     }
 
+    static bool anyAbove(const Vec (&m)[V], float threshold) {
+        const Vec limit = L::set(threshold);
+        bool any = false;
+        for (int j = 0; j < V; ++j) any = any || L::anyGreater(m[j], limit);
+        return any;
+    }
+
     // The block's time courses into Y (a short block is padded with zeros)
-    // and each lane's smallest value, as Vector::min forms it, into minima.
+    // and each lane's smallest value, as Vector::min forms it, into minima;
+    // or, when no lane can pass the threshold, the first row and each lane's
+    // first value.
     // Each volume is a stream of its own, too many for the hardware to
     // follow, so the following block's values are requested now, into the
     // outer caches (this block's work would push them out of the first):
@@ -239,6 +248,11 @@ struct BlockKernel {
                 L::store(target + j * W, y);
                 m[j] = t == 0 ? y : L::runningMin(m[j], y);
             }
+            // A lane whose first value is not above the threshold fails
+            // whatever follows: the running minimum only falls, and a NaN
+            // first value stays. A block with no other lane is left after
+            // one row; background blocks are read no further.
+            if (t == 0 && !anyAbove(m, pr.threshold)) break;
         }
         for (int j = 0; j < V; ++j) L::store(minima + j * W, m[j]);
     }

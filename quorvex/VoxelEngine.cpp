@@ -19,9 +19,10 @@ KernelModel kernelModel(const PreparedModel& m, int32_t n) {
                        (nf - 1.0f) / ((nf - p) - 1.0f)};
 }
 
-BlockProblem blockProblem(const PreparedModel (&models)[2], int32_t n) {
+BlockProblem blockProblem(const PreparedModel (&models)[2], int32_t n, float threshold) {
     BlockProblem pr{};
     pr.n = n;
+    pr.threshold = threshold;
     pr.nf = static_cast<float>(n);
     pr.nMinusOne = static_cast<float>(n - 1);
     pr.model[0] = kernelModel(models[0], n);
@@ -141,7 +142,7 @@ VoxelLoopResults runBlockEngine(float* const* data, int32_t n, VolumeSize dim, f
         results.mask.reserve(static_cast<size_t>(masked));
     }
 
-    const BlockProblem problem = blockProblem(models, n);
+    const BlockProblem problem = blockProblem(models, n, threshold);
     BlockWorkspace ws(width, n, std::max(problem.model[0].p, problem.model[1].p));
     BlockData block = ws.data(data);
     std::vector<float*> pendingRows;

@@ -19,6 +19,7 @@ struct KernelModel {
 
 struct BlockProblem {
     int32_t n;
+    float threshold;        // a voxel passes when its minimum is greater
     float nf;               // float(n)
     float nMinusOne;        // float(n - 1), the stdDev divisor
     KernelModel model[2];
@@ -60,7 +61,9 @@ struct VoxelKernels {
     int32_t blockWidth;
     // out[j] = min of data[v][begin + j] over v, as Vector::min forms it.
     void (*minima)(const float* const* data, int32_t n, int32_t begin, int32_t count, float* out);
-    // Fills data.Y and minima[j] = min over v of lane j, as Vector::min forms it.
+    // Fills data.Y and minima[j] = min over v of lane j, as Vector::min forms
+    // it; where no lane's first value is above the threshold, only row 0 and
+    // those first values (no lane passes either way).
     void (*load)(const BlockProblem& problem, const BlockData& data, float* minima);
     void (*block)(const BlockProblem& problem, const BlockData& data);
 };

@@ -23,6 +23,8 @@ struct Avx2Lanes {
     // vminps(x, m) yields x only when x < m, so NaN never replaces m: the
     // rule "replace when m > x" of Vector::min.
     static Vec runningMin(Vec m, Vec x) { return _mm256_min_ps(x, m); }
+    // Whether a > b in any lane (false for NaN).
+    static bool anyGreater(Vec a, Vec b) { return _mm256_movemask_ps(_mm256_cmp_ps(a, b, _CMP_GT_OQ)) != 0; }
     // value where a > b (ordered: false for NaN), else +0.0.
     static Vec greaterOrZero(Vec value, Vec a, Vec b) {
         return _mm256_and_ps(_mm256_cmp_ps(a, b, _CMP_GT_OQ), value);

@@ -28,6 +28,8 @@ struct Avx512Lanes {
     // vminps(x, m) yields x only when x < m, so NaN never replaces m: the
     // rule "replace when m > x" of Vector::min.
     static Vec runningMin(Vec m, Vec x) { return _mm512_maskz_min_ps(kAll, x, m); }
+    // Whether a > b in any lane (false for NaN).
+    static bool anyGreater(Vec a, Vec b) { return _mm512_cmp_ps_mask(a, b, _CMP_GT_OQ) != 0; }
     // value where a > b (ordered: false for NaN), else +0.0.
     static Vec greaterOrZero(Vec value, Vec a, Vec b) {
         return _mm512_maskz_mov_ps(_mm512_cmp_ps_mask(a, b, _CMP_GT_OQ), value);

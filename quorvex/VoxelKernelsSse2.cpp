@@ -22,6 +22,8 @@ struct Sse2Lanes {
     // minps(x, m) yields x only when x < m, so NaN never replaces m: the
     // rule "replace when m > x" of Vector::min.
     static Vec runningMin(Vec m, Vec x) { return _mm_min_ps(x, m); }
+    // Whether a > b in any lane (false for NaN).
+    static bool anyGreater(Vec a, Vec b) { return _mm_movemask_ps(_mm_cmpgt_ps(a, b)) != 0; }
     // value where a > b (false for NaN), else +0.0.
     static Vec greaterOrZero(Vec value, Vec a, Vec b) { return _mm_and_ps(_mm_cmpgt_ps(a, b), value); }
 };

@@ -241,4 +241,30 @@ TEST(VoxelEngine, PartialMaskBlocks) {
     }
 }
 
+TEST(VoxelEngine, BlocksWhoseFirstValuesFailAreDecidedByThemAlone) {
+    // Voxels 0-47 start at or below the threshold, or with NaN, then rise
+    // far above it: they fail. Voxel 20 starts just above and passes, so its
+    // block is computed in full; voxels 48-69 are ordinary brain voxels.
+    TestRun run = randomRun(20, {70, 1, 1}, 61u);
+    const float firsts[3] = {100.0f, 50.0f, std::numeric_limits<float>::quiet_NaN()};
+    for (int32_t l = 0; l < 48; ++l) {
+        for (int32_t v = 0; v < 20; ++v) run.at(v, l) = 1000.0f + static_cast<float>(v + l);
+        run.at(0, l) = firsts[l % 3];
+    }
+    run.at(0, 20) = std::nextafter(100.0f, 200.0f);
+    for (int32_t l = 48; l < 70; ++l)
+        for (int32_t v = 0; v < 20; ++v) run.at(v, l) = 900.0f + static_cast<float>((v * 7 + l) % 11);
+    const PreparedModel models[2] = {randomModel(20, 5, 1, 62u), randomModel(20, 9, 2, 63u)};
+    TestRun copy = run;
+    const bool none[2] = {false, false};
+    const VoxelLoopResults expected =
+        runVoxelLoop(copy.data(), 20, {70, 1, 1}, 100.0f, models, none, VoxelLoopPath::reference);
+    ASSERT_EQ(expected.mask.size(), 23u);
+    EXPECT_EQ(expected.mask.front(), 20);
+    const bool switches[4][2] = {{false, false}, {true, false}, {false, true}, {true, true}};
+    for (const auto& keep : switches) {
+        for (VoxelLoopPath path : supportedFastPaths()) expectSameRun(run, models, keep, path);
+    }
+}
+
 }  // namespace
