@@ -265,9 +265,8 @@ struct BlockKernel {
             const float* source = row(cleaned, t);
             float* target = o.rows[t] + o.offset;
             // A list's rows lie far apart, one stream each: the next block's
-            // places are requested now. Past a row's end lies the next row,
-            // except after the last one.
-            if (o.compact && t + 1 < n) {
+            // places are requested now, where they lie within the row.
+            if (o.compact && o.offset + count + BW <= o.rowLength) {
                 __builtin_prefetch(target + count, 1, 1);
                 __builtin_prefetch(target + count + BW - 1, 1, 1);
             }

@@ -105,12 +105,12 @@ int placeOutputs(float* const* data, int64_t masked, const bool (&keepResiduals)
                  std::vector<float*>& pendingRows, VoxelLoopResults& results, BlockData& block) {
     const int firstKept = keepResiduals[0] ? 0 : keepResiduals[1] ? 1 : -1;
     if (firstKept < 0) return firstKept;
-    block.out[firstKept] = BlockOutput{data, 0, false};
+    block.out[firstKept] = BlockOutput{data, 0, false, 0};
     if (firstKept == 0 && keepResiduals[1]) {
         ResidualCourses& pending = results.residuals[1];
         pending.holdByVolume(masked);
         for (int32_t v = 0; v < pending.length(); ++v) pendingRows.push_back(pending.volumeRow(v));
-        block.out[1] = BlockOutput{pendingRows.data(), 0, true};
+        block.out[1] = BlockOutput{pendingRows.data(), 0, true, masked};
     }
     return firstKept;
 }
@@ -154,7 +154,8 @@ VoxelLoopResults runBlockEngine(float* const* data, int32_t n, VolumeSize dim, f
         if (!minima.empty() && !anyPasses(minima, first, lanes, threshold)) continue;
         block.first = first;
         block.lanes = lanes;
-        block.next = voxelCount - first > width ? first + width : -1;
+        // Only a whole next block is prefetched: its last value must lie in the volume.
+        block.next = voxelCount - first >= 2 * width ? first + width : -1;
         kernels.load(problem, block, ws.laneMinima());
         int32_t count = 0;
         for (int32_t j = 0; j < lanes; ++j) {
@@ -166,7 +167,9 @@ VoxelLoopResults runBlockEngine(float* const* data, int32_t n, VolumeSize dim, f
         // voxels follow the ones before them in mask order.
         const int64_t before = static_cast<int64_t>(results.mask.size());
         if (compact[1] && before + count > masked) {
-            throw std::logic_error("the voxel mask outgrew its count");  // the list would overflow
+            // Cannot happen while both minima agree; stops a list overflow if
+            // they ever did, though the data written so far stays written.
+            throw std::logic_error("the voxel mask outgrew its count");
         }
         for (int i = 0; i < 2; ++i) block.out[i].offset = compact[i] ? before : first;
         kernels.block(problem, block);

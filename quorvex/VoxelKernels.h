@@ -35,6 +35,7 @@ struct BlockOutput {
     float* const* rows;  // n rows, or null when the model's courses are not kept
     int64_t offset;
     bool compact;
+    int64_t rowLength;   // values per row, when compact
 };
 
 // One block: its voxels in the run and its buffers; "row" t of a buffer holds
