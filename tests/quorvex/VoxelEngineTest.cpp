@@ -11,6 +11,7 @@
 
 #include "quorvex/CpuFeatures.h"
 #include "quorvex/VoxelLoop.h"
+#include "tests/quorvex/RandomModel.h"
 
 namespace {
 
@@ -90,21 +91,6 @@ TestRun randomRun(int32_t n, VolumeSize dim, uint32_t seed) {
         }
     }
     return run;
-}
-
-PreparedModel randomModel(int32_t n, int32_t p, int32_t firstConfound, uint32_t seed) {
-    std::mt19937 rng(seed);
-    std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
-    PreparedModel m;
-    m.X = Matrix(n, p, 1.0f);  // the last column stays the constant
-    m.P = Matrix(p, n, 0.0f);
-    for (int32_t c = 0; c + 1 < p; ++c)
-        for (int32_t t = 0; t < n; ++t) m.X(t, c) = unit(rng);
-    for (int32_t r = 0; r < p; ++r)
-        for (int32_t t = 0; t < n; ++t) m.P(r, t) = unit(rng) / static_cast<float>(n);
-    m.confoundSelector = Vector(p, 0.0f);
-    for (int32_t c = firstConfound; c + 1 < p; ++c) m.confoundSelector[c] = 1.0f;
-    return m;
 }
 
 void expectSameVolume(const Volume& expected, const Volume& actual, const std::string& what) {

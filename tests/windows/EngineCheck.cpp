@@ -12,6 +12,7 @@
 
 #include "quorvex/CpuFeatures.h"
 #include "quorvex/VoxelLoop.h"
+#include "tests/quorvex/RandomModel.h"
 
 namespace {
 
@@ -39,21 +40,6 @@ std::vector<float> randomRun(uint32_t seed) {
             }
     }
     return values;
-}
-
-PreparedModel randomModel(int32_t p, int32_t firstConfound, uint32_t seed) {
-    std::mt19937 rng(seed);
-    std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
-    PreparedModel m;
-    m.X = Matrix(kN, p, 1.0f);
-    m.P = Matrix(p, kN, 0.0f);
-    for (int32_t c = 0; c + 1 < p; ++c)
-        for (int32_t t = 0; t < kN; ++t) m.X(t, c) = unit(rng);
-    for (int32_t r = 0; r < p; ++r)
-        for (int32_t t = 0; t < kN; ++t) m.P(r, t) = unit(rng) / static_cast<float>(kN);
-    m.confoundSelector = Vector(p, 0.0f);
-    for (int32_t c = firstConfound; c + 1 < p; ++c) m.confoundSelector[c] = 1.0f;
-    return m;
 }
 
 // Equal bits, or both NaN (a NaN's payload may come from either operand).
@@ -99,7 +85,7 @@ bool matches(const Outcome& e, const Outcome& a, const bool (&keep)[2]) {
 
 int main() {
     const std::vector<float> values = randomRun(7u);
-    const PreparedModel models[2] = {randomModel(11, 4, 8u), randomModel(34, 4, 9u)};
+    const PreparedModel models[2] = {randomModel(kN, 11, 4, 8u), randomModel(kN, 34, 4, 9u)};
     const bool settings[4][2] = {{false, false}, {true, false}, {false, true}, {true, true}};
     const struct {
         const char* name;
