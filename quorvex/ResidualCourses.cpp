@@ -28,12 +28,20 @@ std::vector<MaskRun> maskRuns(const std::vector<int32_t>& mask) {
 
 }  // namespace
 
-void ResidualCourses::holdByVolume(int64_t courses) {
+void ResidualCourses::holdByVolume(int64_t room) {
     layout_ = Layout::byVolume;
-    count_ = courses;
+    count_ = room;
+    stride_ = room;
     values_.clear();
-    values_.resize(static_cast<size_t>(courses) * static_cast<size_t>(n_));
+    values_.resize(static_cast<size_t>(room) * static_cast<size_t>(n_));
     preparePagesForWriting(values_.data(), values_.size() * sizeof(float));
+}
+
+void ResidualCourses::keepFirst(int64_t courses) {
+    if (layout_ != Layout::byVolume || courses < 0 || courses > stride_) {
+        throw std::logic_error("residual courses cannot keep more than their room");
+    }
+    count_ = courses;
 }
 
 float ResidualCourses::value(int64_t j, int32_t v) const {
@@ -41,7 +49,7 @@ float ResidualCourses::value(int64_t j, int32_t v) const {
     case Layout::byCourse:
         return values_[static_cast<size_t>(j) * static_cast<size_t>(n_) + static_cast<size_t>(v)];
     case Layout::byVolume:
-        return values_[static_cast<size_t>(v) * static_cast<size_t>(count_) + static_cast<size_t>(j)];
+        return values_[static_cast<size_t>(v) * static_cast<size_t>(stride_) + static_cast<size_t>(j)];
     case Layout::inRunData:
         break;
     }
@@ -64,7 +72,7 @@ void ResidualCourses::writeInto(float* const* data, const std::vector<int32_t>& 
         // consecutive voxels in the mask is one block copy.
         const std::vector<MaskRun> runs = maskRuns(mask);
         for (int32_t v = 0; v < n_; ++v) {
-            const float* row = values_.data() + static_cast<size_t>(v) * courses;
+            const float* row = values_.data() + static_cast<size_t>(v) * static_cast<size_t>(stride_);
             float* volume = data[v];
             for (const MaskRun& r : runs) std::memcpy(volume + r.voxel, row + r.entry, r.length * sizeof(float));
         }

@@ -25,10 +25,12 @@ public:
         ++count_;
     }
 
-    // byVolume: room for every volume's values of `courses` voxels, filled by
-    // the caller through volumeRow.
-    void holdByVolume(int64_t courses);
-    float* volumeRow(int32_t v) { return values_.data() + static_cast<size_t>(v) * static_cast<size_t>(count_); }
+    // byVolume: room in every volume's row for `room` voxels, filled by the
+    // caller through volumeRow; count() is `room` until keepFirst lowers it.
+    void holdByVolume(int64_t room);
+    float* volumeRow(int32_t v) { return values_.data() + static_cast<size_t>(v) * static_cast<size_t>(stride_); }
+    // byVolume: only the first `courses` voxels of each row are courses.
+    void keepFirst(int64_t courses);
 
     // inRunData: the caller has written `courses` courses into the run's data.
     void markInRunData(int64_t courses) {
@@ -52,5 +54,6 @@ private:
     int32_t n_;
     Layout layout_ = Layout::byCourse;
     int64_t count_ = 0;
+    int64_t stride_ = 0;  // byVolume: values per volume's row
     std::vector<float, UninitialisedAllocator<float>> values_;
 };

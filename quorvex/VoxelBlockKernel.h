@@ -298,20 +298,6 @@ struct BlockKernel {
             L::store(d.F + j * W, L::div(L::div(L::sub(sse1, sse2), dp), L::div(sse2, df2)));
         }
     }
-
-    // Volume by volume over the chunk, so that each volume is read in one
-    // contiguous run; per voxel the running minimum still sees v upward.
-    static void minima(const float* const* data, int32_t n, int32_t begin, int32_t count, float* out) {
-        for (int32_t j = 0; j < count; ++j) out[j] = data[0][begin + j];
-        for (int32_t v = 1; v < n; ++v) {
-            const float* volume = data[v] + begin;
-            int32_t j = 0;
-            for (; j + W <= count; j += W) L::store(out + j, L::runningMin(L::load(out + j), L::load(volume + j)));
-            for (; j < count; ++j) {
-                if (out[j] > volume[j]) out[j] = volume[j];
-            }
-        }
-    }
 };
 
 }  // namespace voxelkernels

@@ -9,8 +9,6 @@
 
 namespace {
 
-// Voxels per call of the minimum kernel: its running minima stay in L1.
-constexpr int32_t kMinimaChunk = 2048;
 
 KernelModel kernelModel(const PreparedModel& m, int32_t n) {
     const float nf = static_cast<float>(n);
@@ -79,14 +77,6 @@ private:
 
 enum ScalarRow { kTSNR1 = 2, kTSNR2 = 3, kR2adj1 = 4, kR2adj2 = 5, kF = 6 };
 
-std::vector<float> voxelMinima(float* const* data, int32_t n, int32_t count, const VoxelKernels& k) {
-    std::vector<float> minima(static_cast<size_t>(count));
-    for (int32_t begin = 0; begin < count; begin += kMinimaChunk) {
-        k.minima(data, n, begin, std::min(kMinimaChunk, count - begin), minima.data() + begin);
-    }
-    return minima;
-}
-
 void storeLane(const BlockWorkspace& ws, int32_t lane, int32_t voxel, bool hasF, VoxelLoopResults& results) {
     results.mask.push_back(voxel);
     for (int i = 0; i < 2; ++i) {
@@ -99,27 +89,20 @@ void storeLane(const BlockWorkspace& ws, int32_t lane, int32_t voxel, bool hasF,
 }
 
 // The first kept model writes into the run's data in place; a second kept
-// model's values wait in their own list, one row of `masked` values per
-// volume. Returns the first kept model, or -1.
-int placeOutputs(float* const* data, int64_t masked, const bool (&keepResiduals)[2],
+// model's values wait in their own list, with room for `room` voxels in
+// each volume's row. Returns the first kept model, or -1.
+int placeOutputs(float* const* data, int64_t room, const bool (&keepResiduals)[2],
                  std::vector<float*>& pendingRows, VoxelLoopResults& results, BlockData& block) {
     const int firstKept = keepResiduals[0] ? 0 : keepResiduals[1] ? 1 : -1;
     if (firstKept < 0) return firstKept;
     block.out[firstKept] = BlockOutput{data, 0, false, 0};
     if (firstKept == 0 && keepResiduals[1]) {
         ResidualCourses& pending = results.residuals[1];
-        pending.holdByVolume(masked);
+        pending.holdByVolume(room);
         for (int32_t v = 0; v < pending.length(); ++v) pendingRows.push_back(pending.volumeRow(v));
-        block.out[1] = BlockOutput{pendingRows.data(), 0, true, masked};
+        block.out[1] = BlockOutput{pendingRows.data(), 0, true, room};
     }
     return firstKept;
-}
-
-bool anyPasses(const std::vector<float>& minima, int32_t first, int32_t lanes, float threshold) {
-    for (int32_t j = 0; j < lanes; ++j) {
-        if (minima[static_cast<size_t>(first + j)] > threshold) return true;
-    }
-    return false;
 }
 
 }  // namespace
@@ -131,27 +114,24 @@ VoxelLoopResults runBlockEngine(float* const* data, int32_t n, VolumeSize dim, f
     const int32_t voxelCount = dim.x * dim.y * dim.z;
     const int32_t width = kernels.blockWidth;
 
-    // Only the list that waits for model 2 needs the mask's size before the
-    // loop. Otherwise each block's minima come with its load, and the data
-    // is read from memory once.
-    std::vector<float> minima;  // of every voxel, when counted first
-    int64_t masked = 0;
+    // Each block's minima come with its load, so the data is read from
+    // memory once. The list that waits for model 2 needs room for the mask
+    // before the loop: every masked voxel's first value is above the
+    // threshold, so counting those in volume 0 bounds it.
+    int64_t room = 0;
     if (keepResiduals[0] && keepResiduals[1]) {
-        minima = voxelMinima(data, n, voxelCount, kernels);
-        for (float m : minima) masked += m > threshold ? 1 : 0;
-        results.mask.reserve(static_cast<size_t>(masked));
+        for (int32_t l = 0; l < voxelCount; ++l) room += data[0][l] > threshold ? 1 : 0;
     }
 
     const BlockProblem problem = blockProblem(models, n, threshold);
     BlockWorkspace ws(width, n, std::max(problem.model[0].p, problem.model[1].p));
     BlockData block = ws.data(data);
     std::vector<float*> pendingRows;
-    const int firstKept = placeOutputs(data, masked, keepResiduals, pendingRows, results, block);
+    const int firstKept = placeOutputs(data, room, keepResiduals, pendingRows, results, block);
     const bool compact[2] = {block.out[0].compact, block.out[1].compact};
 
     for (int32_t first = 0; first < voxelCount; first += width) {
         const int32_t lanes = std::min(width, voxelCount - first);
-        if (!minima.empty() && !anyPasses(minima, first, lanes, threshold)) continue;
         block.first = first;
         block.lanes = lanes;
         // Only a whole next block is prefetched: its last value must lie in the volume.
@@ -166,15 +146,18 @@ VoxelLoopResults runBlockEngine(float* const* data, int32_t n, VolumeSize dim, f
         // In place the block's lanes are at its voxels; in a list its passing
         // voxels follow the ones before them in mask order.
         const int64_t before = static_cast<int64_t>(results.mask.size());
-        if (compact[1] && before + count > masked) {
-            // Cannot happen while both minima agree; stops a list overflow if
-            // they ever did, though the data written so far stays written.
+        if (compact[1] && before + count > room) {
+            // Cannot happen (a masked voxel's first value is above the
+            // threshold); stops a list overflow if it ever did, though the
+            // data written so far stays written.
             throw std::logic_error("the voxel mask outgrew its count");
         }
         for (int i = 0; i < 2; ++i) block.out[i].offset = compact[i] ? before : first;
         kernels.block(problem, block);
         for (int32_t k = 0; k < count; ++k) storeLane(ws, ws.passing()[k], first + ws.passing()[k], problem.hasF, results);
     }
-    if (firstKept >= 0) results.residuals[firstKept].markInRunData(static_cast<int64_t>(results.mask.size()));
+    const int64_t masked = static_cast<int64_t>(results.mask.size());
+    if (firstKept >= 0) results.residuals[firstKept].markInRunData(masked);
+    if (compact[1]) results.residuals[1].keepFirst(masked);
     return results;
 }

@@ -60,8 +60,6 @@ struct BlockData {
 
 struct VoxelKernels {
     int32_t blockWidth;
-    // out[j] = min of data[v][begin + j] over v, as Vector::min forms it.
-    void (*minima)(const float* const* data, int32_t n, int32_t begin, int32_t count, float* out);
     // Fills data.Y and minima[j] = min over v of lane j, as Vector::min forms
     // it; where no lane's first value is above the threshold, only row 0 and
     // those first values (no lane passes either way).

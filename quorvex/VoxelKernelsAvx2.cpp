@@ -36,6 +36,6 @@ using Kernel = voxelkernels::BlockKernel<Avx2Lanes, 2>;
 }  // namespace
 
 const VoxelKernels& avx2VoxelKernels() {
-    static const VoxelKernels kernels{Kernel::BW, &Kernel::minima, &Kernel::load, &Kernel::block};
+    static const VoxelKernels kernels{Kernel::BW, &Kernel::load, &Kernel::block};
     return kernels;
 }

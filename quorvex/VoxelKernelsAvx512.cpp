@@ -41,6 +41,6 @@ using Kernel = voxelkernels::BlockKernel<Avx512Lanes, 1>;
 }  // namespace
 
 const VoxelKernels& avx512VoxelKernels() {
-    static const VoxelKernels kernels{Kernel::BW, &Kernel::minima, &Kernel::load, &Kernel::block};
+    static const VoxelKernels kernels{Kernel::BW, &Kernel::load, &Kernel::block};
     return kernels;
 }

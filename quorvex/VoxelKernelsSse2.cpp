@@ -33,6 +33,6 @@ using Kernel = voxelkernels::BlockKernel<Sse2Lanes, 2>;
 }  // namespace
 
 const VoxelKernels& sse2VoxelKernels() {
-    static const VoxelKernels kernels{Kernel::BW, &Kernel::minima, &Kernel::load, &Kernel::block};
+    static const VoxelKernels kernels{Kernel::BW, &Kernel::load, &Kernel::block};
     return kernels;
 }

@@ -59,6 +59,26 @@ TEST(ResidualCourses, BothStoredLayoutsWriteTheSameValuesAtTheMaskedVoxelsOnly) 
     }
 }
 
+TEST(ResidualCourses, RoomBeyondTheKeptCoursesIsNeitherCountedNorWritten) {
+    // Room for four voxels a volume, three filled and kept; the fourth
+    // place holds a value that must never reach the run.
+    ResidualCourses courses(kVolumes);
+    courses.holdByVolume(4);
+    for (int32_t v = 0; v < kVolumes; ++v) {
+        for (int64_t j = 0; j < 3; ++j) courses.volumeRow(v)[j] = courseValue(j, v);
+        courses.volumeRow(v)[3] = 999.0f;
+    }
+    courses.keepFirst(3);
+    EXPECT_EQ(courses.count(), 3);
+    EXPECT_EQ(courses.value(2, 1), courseValue(2, 1));
+    SmallRun run;
+    courses.writeInto(run.volumes.data(), kMask);
+    for (float x : run.values) EXPECT_NE(x, 999.0f);
+    EXPECT_EQ(run.values[2 * kVoxels + 4], courseValue(2, 2));
+    EXPECT_THROW(courses.keepFirst(5), std::logic_error);
+    EXPECT_THROW(byCourse().keepFirst(1), std::logic_error);
+}
+
 TEST(ResidualCourses, CoursesAlreadyInTheRunAreNotWrittenAgain) {
     ResidualCourses courses = byVolume();
     courses.markInRunData(3);
