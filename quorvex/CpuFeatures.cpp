@@ -6,7 +6,7 @@ namespace {
 
 // AMD's family 19h processors run each 512-bit operation as two 256-bit
 // halves; there the AVX2 engine measured faster than the AVX-512 one
-// (0.12 s against 0.15 s on the benchmark's W1).
+// (0.115 s against 0.138 s on the benchmark's W1).
 bool halvesWideVectors() {
     unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
     if (__get_cpuid(0, &eax, &ebx, &ecx, &edx) == 0) return false;

@@ -9,7 +9,6 @@
 
 namespace {
 
-
 KernelModel kernelModel(const PreparedModel& m, int32_t n) {
     const float nf = static_cast<float>(n);
     const float p = static_cast<float>(m.X.cols());
@@ -48,9 +47,6 @@ public:
           passing_(static_cast<size_t>(width)),
           laneMinima_(static_cast<size_t>(width)) {}
 
-    float* y() { return y_.data(); }
-    int32_t width() const { return width_; }
-    const float* cleaned(int i) const { return cleaned_[i].data(); }
     const float* scalar(int k) const { return scalars_.data() + static_cast<size_t>(k) * width_; }
 
     int32_t* passing() { return passing_.data(); }
@@ -150,7 +146,7 @@ VoxelLoopResults runBlockEngine(float* const* data, int32_t n, VolumeSize dim, f
             // Cannot happen (a masked voxel's first value is above the
             // threshold); stops a list overflow if it ever did, though the
             // data written so far stays written.
-            throw std::logic_error("the voxel mask outgrew its count");
+            throw std::logic_error("the voxel mask outgrew the room of model 2's list");
         }
         for (int i = 0; i < 2; ++i) block.out[i].offset = compact[i] ? before : first;
         kernels.block(problem, block);

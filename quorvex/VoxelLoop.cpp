@@ -14,7 +14,7 @@ VoxelLoopResults::VoxelLoopResults(VolumeSize dim, int32_t n)
 
 namespace {
 
-Vector timeCourse(float* const* data, int32_t n, int32_t voxel) {
+Vector timeCourse(const float* const* data, int32_t n, int32_t voxel) {
     Vector y(n);
     for (int32_t v = 0; v < n; ++v) {
         y[v] = data[v][voxel];
@@ -22,7 +22,7 @@ Vector timeCourse(float* const* data, int32_t n, int32_t voxel) {
     return y;
 }
 
-VoxelLoopResults referenceVoxelLoop(float* const* data, int32_t n, VolumeSize dim, float threshold,
+VoxelLoopResults referenceVoxelLoop(const float* const* data, int32_t n, VolumeSize dim, float threshold,
                                     const PreparedModel (&models)[2], const bool (&keepResiduals)[2]);
 
 const VoxelKernels& kernelsOf(SimdLevel level) {
@@ -59,7 +59,7 @@ VoxelLoopResults runVoxelLoop(float* const* data, int32_t n, VolumeSize dim, flo
 
 namespace {
 
-VoxelLoopResults referenceVoxelLoop(float* const* data, int32_t n, VolumeSize dim, float threshold,
+VoxelLoopResults referenceVoxelLoop(const float* const* data, int32_t n, VolumeSize dim, float threshold,
                                     const PreparedModel (&models)[2], const bool (&keepResiduals)[2]) {
     VoxelLoopResults results(dim, n);
     const int32_t voxelCount = dim.x * dim.y * dim.z;
