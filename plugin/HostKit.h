@@ -59,6 +59,13 @@ static_assert(offsetof(MapHeader, field28) == 28, "the zeroed int32 at 28");
 static_assert(offsetof(MapHeader, DF1) == 32, "DF1 at 32");
 static_assert(offsetof(MapHeader, DF2) == 36, "DF2 at 36");
 
+// Codes of the host contract.
+constexpr int32_t kDocumentTypeFMR = 1;      // cvGetDocumentType of an FMR document
+constexpr int32_t kFMRDataTypeInt16 = 1;     // FMRHeader::DataType: the older short-integer storage
+constexpr int32_t kFMRDataTypeFloat32 = 2;   // FMRHeader::DataType: 32-bit float time courses
+constexpr int32_t kMapTypePlain = 0;         // MapHeader::MapType of a map of plain values
+constexpr int32_t kMapTypeF = 4;             // MapHeader::MapType of an F map, with DF1 and DF2
+
 // Texts read from the host go through buffers of this size.
 constexpr int kHostTextBufferSize = 512;
 

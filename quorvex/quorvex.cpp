@@ -57,14 +57,14 @@ bool quorvex::initPlugin() {
             host::cvMessageBox("No current document available.");
             return false;
         }
-        if (host::cvGetDocumentType(id) != 1) {
+        if (host::cvGetDocumentType(id) != kDocumentTypeFMR) {
             host::cvMessageBox("The currently active document is not a FMR document.");
             return false;
         }
         FMRHeader header;
         std::memset(&header, 0, sizeof header);
         host::cvGetHeaderOfCurrentFMR(&header);
-        if (header.DataType != 2) {
+        if (header.DataType != kFMRDataTypeFloat32) {
             host::cvMessageBox("The current FMR's timecourse data is stored as SHORT INT type. This old "
                                "format is not supported by the Quorvex.");
             return false;

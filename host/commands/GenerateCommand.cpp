@@ -1,9 +1,9 @@
 // "Corvantis generate FOLDER": a realistic demo run with two design files.
 #include <iostream>
 
-#include "host/CommandLine.h"
-#include "host/DemoRun.h"
-#include "host/HostErrors.h"
+#include "host/commands/CommandLine.h"
+#include "host/research/DemoRun.h"
+#include "host/formats/HostErrors.h"
 #include "host/commands/Command.h"
 
 namespace corvantis {

@@ -1,12 +1,12 @@
 // "Corvantis info": the plug-in's six texts, and one object created and deleted.
 #include <iostream>
 
-#include "host/CommandLine.h"
-#include "host/ExecutablePath.h"
-#include "host/HostErrors.h"
-#include "host/HostServices.h"
-#include "host/PluginLibrary.h"
-#include "host/ServiceExports.h"
+#include "host/commands/CommandLine.h"
+#include "host/core/ExecutablePath.h"
+#include "host/formats/HostErrors.h"
+#include "host/core/HostServices.h"
+#include "host/core/PluginLibrary.h"
+#include "host/core/ServiceExports.h"
 #include "host/commands/Command.h"
 
 namespace corvantis {

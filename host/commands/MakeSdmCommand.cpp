@@ -1,12 +1,12 @@
 // "Corvantis make-sdm": a design file from tab-separated regressor tables.
 #include <iostream>
 
-#include "host/CommandLine.h"
-#include "host/ConfoundTable.h"
-#include "host/DesignTable.h"
-#include "host/HostErrors.h"
-#include "host/RunDocument.h"
-#include "host/SdmWriter.h"
+#include "host/commands/CommandLine.h"
+#include "host/formats/ConfoundTable.h"
+#include "host/research/DesignBuilder.h"
+#include "host/formats/HostErrors.h"
+#include "host/core/RunDocument.h"
+#include "host/formats/SdmWriter.h"
 #include "host/commands/Command.h"
 
 namespace corvantis {

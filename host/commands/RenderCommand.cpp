@@ -2,10 +2,10 @@
 #include <filesystem>
 #include <iostream>
 
-#include "host/CommandLine.h"
-#include "host/HostErrors.h"
-#include "host/MapPicture.h"
-#include "host/RunDocument.h"
+#include "host/commands/CommandLine.h"
+#include "host/formats/HostErrors.h"
+#include "host/research/MapPicture.h"
+#include "host/core/RunDocument.h"
 #include "host/commands/Command.h"
 
 namespace corvantis {

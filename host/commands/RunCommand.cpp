@@ -5,18 +5,18 @@
 #include <optional>
 #include <sstream>
 
-#include "host/CommandLine.h"
-#include "host/DialogScript.h"
-#include "host/ExecutablePath.h"
-#include "host/FmrDocument.h"
-#include "host/HostErrors.h"
-#include "host/HostServices.h"
-#include "host/HostVariant.h"
-#include "host/PluginLibrary.h"
-#include "host/RunDocument.h"
-#include "host/ServiceExports.h"
+#include "host/commands/CommandLine.h"
+#include "host/core/DialogScript.h"
+#include "host/core/ExecutablePath.h"
+#include "host/formats/FmrDocument.h"
+#include "host/formats/HostErrors.h"
+#include "host/core/HostServices.h"
+#include "host/commands/HostVariant.h"
+#include "host/core/PluginLibrary.h"
+#include "host/core/RunDocument.h"
+#include "host/core/ServiceExports.h"
 #ifdef QUORVEX_HOST_NIFTI
-#include "host/NiftiOutputs.h"
+#include "host/core/NiftiOutputs.h"
 #endif
 #include "host/commands/Command.h"
 

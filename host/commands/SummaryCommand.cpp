@@ -3,9 +3,9 @@
 #include <filesystem>
 #include <iostream>
 
-#include "host/CommandLine.h"
-#include "host/HostErrors.h"
-#include "host/MapSummary.h"
+#include "host/commands/CommandLine.h"
+#include "host/formats/HostErrors.h"
+#include "host/research/MapSummary.h"
 #include "host/commands/Command.h"
 
 namespace corvantis {

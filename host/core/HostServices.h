@@ -1,0 +1,100 @@
+// What the host does behind each of the 20 services it exports: the session of
+// one run (document, maps, parameters, dialog answers) and the simulated host's
+// settings. Every call is traced; texts go to the log pane and message box
+// streams; nothing a plug-in passes can make the host write out of bounds.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "host/formats/FmrDocument.h"
+#include "host/formats/MapImage.h"
+#include "host/core/Parameters.h"
+#include "host/core/Trace.h"
+#include "plugin/HostKit.h"
+
+namespace corvantis {
+
+// The names of the services this host exports, in the host kit's order.
+const std::vector<std::string>& providedServiceNames();
+
+// How the simulated host answers where a real one would differ.
+struct HostSimulation {
+    int32_t major = 2;
+    int32_t minor = 8;
+    int32_t revision = 0;
+    int32_t documentId = 1;
+    int32_t documentType = kDocumentTypeFMR;
+    bool mapNull = false;                     // cvGetMAPOfCurrentFMR returns null
+    std::optional<MapExtents> mapExtents;     // new maps' extents instead of the run's
+    bool readOnly = false;                    // every save fails
+};
+
+struct HostChannels {
+    std::ostream& logPane;   // cvLogText
+    std::ostream& messages;  // cvMessageBox and the host's warnings
+    Trace& trace;
+};
+
+// Called after each successful save, to write copies in other formats; a
+// SaveError they throw becomes a warning and leaves the service's answer as it is.
+struct SaveHooks {
+    std::function<void(const FmrDocument& saved)> run;
+    std::function<void(const MapImage& map, const FmrDocument& run, const std::string& path)> map;
+};
+
+class HostServices {
+public:
+    HostServices(HostSimulation simulation, std::optional<FmrDocument> document, Parameters parameters,
+                 std::deque<std::string> openFileAnswers, HostChannels channels);
+
+    void getVersionOfCorvantis(int32_t* major, int32_t* minor, int32_t* revision);
+    void showLogTab();
+    bool logText(const char* text);
+    bool messageBox(const char* text);
+    void showBusyCursor();
+    void stopBusyCursor();
+    int32_t getIDOfCurrentDocument();
+    int32_t getDocumentType(int32_t documentId);
+    bool getHeaderOfCurrentFMR(FMRHeader* header);
+    float** getSTCFloatDataOfCurrentFMR();
+    bool saveFMRAndSTC(const char* fmrPath, const char* stcName);
+    bool createMAPForCurrentFMR();
+    float** getMAPOfCurrentFMR(MapHeader* header);
+    bool setMAPParametersOfCurrentFMR(MapHeader* header);
+    bool saveMAPsOfCurrentFMR(const char* path);
+    bool getStringParameter(const char* name, char* buffer);
+    bool setStringParameter(const char* name, const char* text);
+    int32_t getIntParameter(const char* name);
+    float getFloatParameter(const char* name);
+    bool getOpenFileName(const char* title, const char* initial, const char* filter, char* buffer);
+
+    void setSaveHooks(SaveHooks hooks) { saveHooks_ = std::move(hooks); }
+
+    Parameters& parameters() { return parameters_; }
+    bool messageBoxShown() const { return messageBoxShown_; }
+    const std::optional<FmrDocument>& document() const { return document_; }
+    const std::vector<MapImage>& maps() const { return maps_; }
+
+private:
+    void warn(const std::string& message);
+    bool refuseSave(const char* path, const std::string& reason);
+    template <class Hook>
+    void afterSave(const Hook& hook);
+
+    HostSimulation simulation_;
+    std::optional<FmrDocument> document_;
+    Parameters parameters_;
+    std::deque<std::string> openFileAnswers_;
+    HostChannels channels_;
+    std::vector<MapImage> maps_;  // every map created, the current one last
+    SaveHooks saveHooks_;
+    bool messageBoxShown_ = false;
+};
+
+} // namespace corvantis

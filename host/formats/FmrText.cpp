@@ -1,0 +1,80 @@
+#include "host/formats/FmrText.h"
+
+#include <sstream>
+
+#include "host/formats/HostErrors.h"
+
+namespace corvantis {
+
+namespace {
+
+std::string trimmed(const std::string& text) {
+    const char* blanks = " \t\r";
+    const std::size_t first = text.find_first_not_of(blanks);
+    if (first == std::string::npos) {
+        return std::string();
+    }
+    const std::size_t last = text.find_last_not_of(blanks);
+    return text.substr(first, last - first + 1);
+}
+
+std::string where(const std::string& sourceName, int line) {
+    return inQuotes(sourceName) + ", line " + std::to_string(line);
+}
+
+} // namespace
+
+FmrText FmrText::parse(const std::string& text, const std::string& sourceName) {
+    FmrText result;
+    std::istringstream lines(text);
+    std::string raw;
+    int lineNumber = 0;
+    while (std::getline(lines, raw)) {
+        ++lineNumber;
+        const std::string line = trimmed(raw);
+        if (line.empty() || line[0] == '#') {
+            continue;
+        }
+        const std::size_t colon = line.find(':');
+        const std::string key = colon == std::string::npos ? std::string() : trimmed(line.substr(0, colon));
+        if (key.empty()) {
+            throw DocumentError(where(sourceName, lineNumber) + ": expected \"Key: value\", found " +
+                                inQuotes(line));
+        }
+        if (result.find(key) != nullptr) {
+            throw DocumentError(where(sourceName, lineNumber) + ": the key " + inQuotes(key) +
+                                " is given a second time");
+        }
+        result.entries_.push_back({key, trimmed(line.substr(colon + 1))});
+    }
+    return result;
+}
+
+const std::string* FmrText::find(const std::string& key) const {
+    for (const FmrEntry& entry : entries_) {
+        if (entry.key == key) {
+            return &entry.value;
+        }
+    }
+    return nullptr;
+}
+
+void FmrText::set(const std::string& key, const std::string& value) {
+    for (FmrEntry& entry : entries_) {
+        if (entry.key == key) {
+            entry.value = value;
+            return;
+        }
+    }
+    entries_.push_back({key, value});
+}
+
+std::string FmrText::format() const {
+    std::string text;
+    for (const FmrEntry& entry : entries_) {
+        text += entry.key + ": " + entry.value + "\n";
+    }
+    return text;
+}
+
+} // namespace corvantis

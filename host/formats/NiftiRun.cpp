@@ -1,0 +1,86 @@
+#include "host/formats/NiftiRun.h"
+
+#include <filesystem>
+#include <sstream>
+
+#include "host/formats/HostErrors.h"
+#include "host/formats/NiftiImage.h"
+
+namespace corvantis {
+
+namespace {
+
+// The .fmr keeps TR in milliseconds; a header that names no unit means seconds.
+double trMilliseconds(const nifti_image& image) {
+    switch (image.time_units) {
+    case NIFTI_UNITS_MSEC: return image.dt;
+    case NIFTI_UNITS_USEC: return image.dt / 1000.0;
+    default: return image.dt * 1000.0;
+    }
+}
+
+// Voxel sizes in millimetres; a header that names no unit means millimetres.
+double millimetres(const nifti_image& image, float size) {
+    switch (image.xyz_units) {
+    case NIFTI_UNITS_METER: return size * 1000.0;
+    case NIFTI_UNITS_MICRON: return size / 1000.0;
+    default: return size;
+    }
+}
+
+void checkRunHeader(const nifti_image& image, const std::string& path) {
+    if (image.dim[0] != 4) {
+        throw DocumentError(inQuotes(path) + " is a " + std::to_string(image.dim[0]) +
+                            "D image; a functional run is 4D (x, y, z, time)");
+    }
+    if (!isRealDataType(image.datatype)) {
+        throw DocumentError(inQuotes(path) + " holds " + nifti_datatype_string(image.datatype) +
+                            " values; a run holds real numbers");
+    }
+    // The plug-in counts voxels in 32 bits.
+    if (static_cast<long long>(image.nx) * image.ny * image.nz > 2147483647LL) {
+        throw DocumentError(inQuotes(path) + ": a run holds at most 2147483647 voxels");
+    }
+}
+
+FmrText textOf(const nifti_image& image, const std::string& path) {
+    std::ostringstream text;
+    text.precision(9);
+    text << "# Read from a NIfTI-1 run\nNrOfVolumes: " << image.nt << "\nDimX: " << image.nx
+         << "\nDimY: " << image.ny << "\nDimZ: " << image.nz << "\nDataType: 2\nTR: " << trMilliseconds(image)
+         << "\nVoxelSizeX: " << millimetres(image, image.dx) << "\nVoxelSizeY: " << millimetres(image, image.dy)
+         << "\nVoxelSizeZ: " << millimetres(image, image.dz) << "\n"
+         << kNiftiSourceKey << ": " << std::filesystem::absolute(path).lexically_normal().string() << "\n";
+    return FmrText::parse(text.str(), path);
+}
+
+// NIfTI stores x fastest, then y, z and time: the host's volume-major order.
+TimeCourses timeCoursesOf(const nifti_image& image) {
+    const int32_t voxels = image.nx * image.ny * image.nz;
+    TimeCourses timeCourses(image.nt, voxels, kDataTypeFloat32);
+    float** volumes = timeCourses.floatVolumes();
+    std::size_t i = 0;
+    for (int32_t t = 0; t < image.nt; ++t) {
+        for (int32_t l = 0; l < voxels; ++l, ++i) {
+            volumes[t][l] = static_cast<float>(scaledValue(image, i));
+        }
+    }
+    return timeCourses;
+}
+
+} // namespace
+
+std::string fmrPathOfNifti(const std::string& path) {
+    const std::size_t cut = path.size() - (path.size() >= 7 && path.compare(path.size() - 7, 7, ".nii.gz") == 0 ? 7 : 4);
+    return path.substr(0, cut) + ".fmr";
+}
+
+FmrDocument openNiftiRun(const std::string& path) {
+    const NiftiImagePtr header = readNiftiImage(path, false);
+    checkRunHeader(*header, path);
+    FmrText text = textOf(*header, path);
+    const NiftiImagePtr image = readNiftiImage(path, true);
+    return FmrDocument::fromParts(fmrPathOfNifti(path), std::move(text), timeCoursesOf(*image));
+}
+
+} // namespace corvantis
