@@ -5,8 +5,8 @@
 #include <string>
 
 #include "FuzzScratch.h"
-#include "host/ConfoundTable.h"
-#include "host/HostErrors.h"
+#include "host/formats/ConfoundTable.h"
+#include "host/formats/HostErrors.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     const std::string text(reinterpret_cast<const char*>(data), size);

@@ -9,8 +9,8 @@
 #include <string>
 
 #include "FuzzScratch.h"
-#include "host/FmrDocument.h"
-#include "host/HostErrors.h"
+#include "host/formats/FmrDocument.h"
+#include "host/formats/HostErrors.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <string>
 
 #include "FuzzScratch.h"
-#include "host/FmrText.h"
-#include "host/HostErrors.h"
+#include "host/formats/FmrText.h"
+#include "host/formats/HostErrors.h"
 
 namespace {
 

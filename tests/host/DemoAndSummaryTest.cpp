@@ -5,11 +5,11 @@
 #include <limits>
 
 #include "HostTestSupport.h"
-#include "host/DemoRun.h"
-#include "host/FmrDocument.h"
-#include "host/HostErrors.h"
-#include "host/MapImage.h"
-#include "host/MapSummary.h"
+#include "host/research/DemoRun.h"
+#include "host/formats/FmrDocument.h"
+#include "host/formats/HostErrors.h"
+#include "host/formats/MapImage.h"
+#include "host/research/MapSummary.h"
 
 using namespace corvantis;
 

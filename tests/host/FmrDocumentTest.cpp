@@ -5,8 +5,8 @@
 #include <string>
 
 #include "HostTestSupport.h"
-#include "host/FmrDocument.h"
-#include "host/HostErrors.h"
+#include "host/formats/FmrDocument.h"
+#include "host/formats/HostErrors.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "HostTestSupport.h"
-#include "host/HostServices.h"
+#include "host/core/HostServices.h"
 
 namespace {
 

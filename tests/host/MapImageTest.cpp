@@ -6,7 +6,7 @@
 #include <string>
 
 #include "HostTestSupport.h"
-#include "host/MapImage.h"
+#include "host/formats/MapImage.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 #include <cstring>
 #include <string>
 
-#include "host/DialogScript.h"
-#include "host/Parameters.h"
+#include "host/core/DialogScript.h"
+#include "host/core/Parameters.h"
 
 namespace {
 

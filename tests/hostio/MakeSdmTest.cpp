@@ -9,10 +9,10 @@
 
 #include "HostTestSupport.h"
 #include "design/SDMReader.h"
-#include "host/ConfoundTable.h"
-#include "host/DesignTable.h"
-#include "host/HostErrors.h"
-#include "host/SdmWriter.h"
+#include "host/formats/ConfoundTable.h"
+#include "host/research/DesignBuilder.h"
+#include "host/formats/HostErrors.h"
+#include "host/formats/SdmWriter.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 #include <filesystem>
 
 #include "Nibabel.h"
-#include "host/HostErrors.h"
-#include "host/RunDocument.h"
+#include "host/formats/HostErrors.h"
+#include "host/core/RunDocument.h"
 
 namespace {
 

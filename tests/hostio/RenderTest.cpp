@@ -5,9 +5,9 @@
 #include <cstring>
 
 #include "HostTestSupport.h"
-#include "host/MapPicture.h"
-#include "host/MapSummary.h"
-#include "host/PngFile.h"
+#include "host/research/MapPicture.h"
+#include "host/research/MapSummary.h"
+#include "host/formats/PngFile.h"
 
 namespace {
 

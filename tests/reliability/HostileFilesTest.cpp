@@ -13,8 +13,8 @@
 #include "HostTestSupport.h"
 #include "design/IOError.h"
 #include "design/SDMReader.h"
-#include "host/FmrDocument.h"
-#include "host/HostErrors.h"
+#include "host/formats/FmrDocument.h"
+#include "host/formats/HostErrors.h"
 
 namespace {
 
