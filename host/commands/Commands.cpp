@@ -16,7 +16,7 @@ extern const Command kRenderCommand;
 
 namespace {
 
-const Command* const kCommands[] = {&kRunCommand,      &kInfoCommand, &kGenerateCommand, &kSummaryCommand,
+const std::vector<const Command*> kCommands = {&kRunCommand,      &kInfoCommand, &kGenerateCommand, &kSummaryCommand,
                                     &kMakeSdmCommand,
 #ifdef QUORVEX_HOST_NIFTI
                                     &kRenderCommand,
@@ -26,6 +26,8 @@ const Command* const kCommands[] = {&kRunCommand,      &kInfoCommand, &kGenerate
 } // namespace
 
 const Command& defaultCommand() { return kRunCommand; }
+
+const std::vector<const Command*>& allCommands() { return kCommands; }
 
 const Command* findCommand(const std::string& name) {
     for (const Command* command : kCommands) {

@@ -65,6 +65,6 @@ int generate(const std::vector<std::string>& args) {
 } // namespace
 
 extern const Command kGenerateCommand = {"generate", "write a generated demo run and two design files", kHelp,
-                                         &generate};
+                                         &kOptions, &generate};
 
 } // namespace corvantis

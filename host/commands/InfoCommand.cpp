@@ -61,6 +61,7 @@ int showInfo(const std::vector<std::string>& args) {
 } // namespace
 
 extern const Command kInfoCommand;
-const Command kInfoCommand = {"info", "show the plug-in's texts; create and delete one object", kHelp, &showInfo};
+const Command kInfoCommand = {"info", "show the plug-in's texts; create and delete one object", kHelp, &kOptions,
+                              &showInfo};
 
 } // namespace corvantis

@@ -106,6 +106,6 @@ int makeSdm(const std::vector<std::string>& args) {
 } // namespace
 
 extern const Command kMakeSdmCommand = {"make-sdm", "write a design file from tab-separated regressor tables", kHelp,
-                                        &makeSdm};
+                                        &kOptions, &makeSdm};
 
 } // namespace corvantis

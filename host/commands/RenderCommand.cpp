@@ -84,6 +84,6 @@ int render(const std::vector<std::string>& args) {
 
 } // namespace
 
-extern const Command kRenderCommand = {"render", "draw saved maps as a PNG picture", kHelp, &render};
+extern const Command kRenderCommand = {"render", "draw saved maps as a PNG picture", kHelp, &kOptions, &render};
 
 } // namespace corvantis

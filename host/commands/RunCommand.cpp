@@ -280,6 +280,7 @@ int runPlugin(const std::vector<std::string>& args) {
 } // namespace
 
 extern const Command kRunCommand;
-const Command kRunCommand = {"run", "run the plug-in on a document (the default command)", kHelp, &runPlugin};
+const Command kRunCommand = {"run", "run the plug-in on a document (the default command)", kHelp, &kOptions,
+                             &runPlugin};
 
 } // namespace corvantis

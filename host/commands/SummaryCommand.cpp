@@ -21,12 +21,14 @@ apart): how many there are, their minimum, median and maximum, how many are
 above 0 and how many reach the lower threshold.
 )";
 
+const std::vector<OptionSpec> kOptions = {};
+
 std::string dfText(const MapHeader& h) {
-    return h.MapType == 4 ? std::to_string(h.DF1) + "," + std::to_string(h.DF2) : "-";
+    return h.MapType == kMapTypeF ? std::to_string(h.DF1) + "," + std::to_string(h.DF2) : "-";
 }
 
 int summary(const std::vector<std::string>& args) {
-    const CommandLine line = parseCommandLine(args, {});
+    const CommandLine line = parseCommandLine(args, kOptions);
     if (line.helpRequested) {
         std::cout << kHelp << std::flush;
         return 0;
@@ -53,6 +55,6 @@ int summary(const std::vector<std::string>& args) {
 
 } // namespace
 
-extern const Command kSummaryCommand = {"summary", "describe saved maps in a few numbers", kHelp, &summary};
+extern const Command kSummaryCommand = {"summary", "describe saved maps in a few numbers", kHelp, &kOptions, &summary};
 
 } // namespace corvantis
