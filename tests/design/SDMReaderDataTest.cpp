@@ -9,10 +9,12 @@
 #include <vector>
 
 #include "SDMTestFiles.h"
-#include "TempDir.h"
 #include "design/SDMReader.h"
+#include "tests/support/TempDir.h"
 
 namespace {
+
+using testsupport::TempDir;
 
 using Floats = std::vector<float>;
 

@@ -3,11 +3,13 @@
 #include <string>
 
 #include "SDMTestFiles.h"
-#include "TempDir.h"
 #include "design/IOError.h"
 #include "design/SDMReader.h"
+#include "tests/support/TempDir.h"
 
 namespace {
+
+using testsupport::TempDir;
 
 class SDMHeader : public ::testing::Test {
 protected:
@@ -27,14 +29,14 @@ protected:
         return "";
     }
 
-    std::string badPath() const { return dir.path("bad.sdm"); }
+    std::string badPath() const { return dir.file("bad.sdm"); }
 
     TempDir dir;
 };
 
 TEST_F(SDMHeader, WellFormedHeaderGivesKeysValuesAndColumns) {
     const SDMFile r = read(kWellFormedSDM);
-    EXPECT_EQ(r.fileName, dir.path("design.sdm"));
+    EXPECT_EQ(r.fileName, dir.file("design.sdm"));
     EXPECT_EQ(r.fileVersion.key, "FileVersion");
     EXPECT_EQ(r.fileVersion.value, 1);
     EXPECT_EQ(r.fileVersion.valueColumn, 20);
@@ -166,19 +168,19 @@ TEST_F(SDMHeader, ManyDataPointsWithoutPredictorsAllocateNothing) {
 
 TEST(SDMOpen, AMissingFileFailsWithThePathAsPassed) {
     TempDir dir;
-    const std::string path = dir.path("no such folder/../missing.sdm");
+    const std::string path = dir.file("no such folder/../missing.sdm");
     try {
         readSDMFile(path);
         FAIL() << "no error";
     } catch (const OpenFileError& e) {
         EXPECT_STREQ(e.what(), ("Failed opening for reading: " + path).c_str());
     }
-    EXPECT_THROW(readSDMFile(dir.path("missing.sdm")), IOError);
+    EXPECT_THROW(readSDMFile(dir.file("missing.sdm")), IOError);
 }
 
 TEST(SDMOpen, AFolderCannotBeOpenedForReading) {
     TempDir dir;
-    const std::string path = dir.path("");
+    const std::string path = dir.file("");
     try {
         readSDMFile(path);
         FAIL() << "no error";

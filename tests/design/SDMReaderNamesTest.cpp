@@ -5,10 +5,12 @@
 #include <vector>
 
 #include "SDMTestFiles.h"
-#include "TempDir.h"
 #include "design/SDMReader.h"
+#include "tests/support/TempDir.h"
 
 namespace {
+
+using testsupport::TempDir;
 
 using Ints = std::vector<int32_t>;
 using Names = std::vector<std::string>;

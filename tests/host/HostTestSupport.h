@@ -6,21 +6,11 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/TempDir.h"
+
 namespace hosttest {
 
-// A fresh folder under the system's temporary folder, removed with everything in it.
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::string& path() const { return path_; }
-    std::string file(const std::string& name) const { return path_ + "/" + name; }
-
-private:
-    std::string path_;
-};
+using testsupport::TempDir;
 
 void writeFile(const std::string& path, const std::string& bytes);
 std::string readFile(const std::string& path);

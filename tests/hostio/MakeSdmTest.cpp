@@ -13,17 +13,13 @@
 #include "host/research/DesignBuilder.h"
 #include "host/formats/HostErrors.h"
 #include "host/formats/SdmWriter.h"
+#include "tests/support/FloatBits.h"
 
 namespace {
 
 using corvantis::DesignTable;
 using hosttest::TempDir;
-
-uint32_t bitsOf(float value) {
-    uint32_t bits;
-    std::memcpy(&bits, &value, sizeof bits);
-    return bits;
-}
+using testsupport::bitsOf;
 
 void expectReadBackExactly(const DesignTable& design, const std::string& path) {
     corvantis::writeSdmFile(path, design);

@@ -8,10 +8,12 @@
 #include "Nibabel.h"
 #include "host/formats/HostErrors.h"
 #include "host/core/RunDocument.h"
+#include "tests/support/FloatBits.h"
 
 namespace {
 
 using hosttest::TempDir;
+using testsupport::bitsOf;
 
 // Writes argv[1] with shape argv[2] ("3,2,2,4"), dtype argv[3], slope argv[4],
 // intercept argv[5]; values run through the type's extremes and back.
@@ -52,12 +54,6 @@ void writeRun(const std::string& path, const std::string& shape, const std::stri
     const hosttest::Outcome made =
         hostio::runPython(kWriteRun, {path, shape, dtype, std::to_string(slope), std::to_string(inter)});
     ASSERT_EQ(made.status, 0) << made.err;
-}
-
-uint32_t bitsOf(float value) {
-    uint32_t bits;
-    std::memcpy(&bits, &value, sizeof bits);
-    return bits;
 }
 
 void expectScaledValues(const corvantis::FmrDocument& run, const std::vector<double>& raw, double slope,

@@ -8,12 +8,13 @@
 #include <vector>
 
 #include "Scenario.h"
+#include "tests/support/FloatBits.h"
 
 using hosttest::fileExists;
 using hosttest::readFile;
-using itest::bitsOf;
 using itest::readMap;
 using itest::Scenario;
+using testsupport::bitsOf;
 
 namespace {
 

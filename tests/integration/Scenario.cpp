@@ -12,12 +12,6 @@
 
 namespace itest {
 
-uint32_t bitsOf(float f) {
-    uint32_t u;
-    std::memcpy(&u, &f, sizeof u);
-    return u;
-}
-
 void writeDesign(const std::string& path, const Design& design, const std::string& lineEnd) {
     const std::size_t count = design.columns.size();
     const std::size_t points = count == 0 ? 0 : design.columns[0].size();

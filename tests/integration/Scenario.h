@@ -56,6 +56,4 @@ public:
     VoxelLoopResults expected(float threshold, bool keep1, bool keep2) const;
 };
 
-uint32_t bitsOf(float f);
-
 } // namespace itest

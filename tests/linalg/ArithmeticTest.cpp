@@ -7,12 +7,15 @@
 #include <cstdint>
 #include <limits>
 
-#include "FloatBits.h"
 #include "linalg/Matrix.h"
 #include "linalg/Vector.h"
 #include "linalg/Volume.h"
+#include "tests/support/FloatBits.h"
 
 namespace {
+
+using testsupport::bitsOf;
+using testsupport::floatOf;
 
 const float kNaN = std::numeric_limits<float>::quiet_NaN();
 

@@ -7,12 +7,15 @@
 #include <new>
 #include <utility>
 
-#include "FloatBits.h"
 #include "linalg/Matrix.h"
 #include "linalg/Vector.h"
 #include "linalg/Volume.h"
+#include "tests/support/FloatBits.h"
 
 namespace {
+
+using testsupport::bitsOf;
+using testsupport::floatOf;
 
 Matrix counting(int32_t rows, int32_t cols) {
     Matrix m(rows, cols, 0.0f);

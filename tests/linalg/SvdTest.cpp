@@ -10,13 +10,15 @@
 #include <stdexcept>
 #include <string>
 
-#include "FloatBits.h"
 #include "ReferenceSvd.h"
 #include "linalg/Matrix.h"
 #include "linalg/Svd.h"
 #include "linalg/Vector.h"
+#include "tests/support/FloatBits.h"
 
 namespace {
+
+using testsupport::bitsOf;
 
 const float kNaN = std::numeric_limits<float>::quiet_NaN();
 

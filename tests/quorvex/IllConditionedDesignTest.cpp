@@ -21,6 +21,7 @@
 #include "linalg/Svd.h"
 #include "quorvex/ModelPreparation.h"
 #include "quorvex/VoxelStatistics.h"
+#include "tests/support/FloatBits.h"
 
 namespace {
 
@@ -29,11 +30,7 @@ using gendesign::Design;
 constexpr int32_t kVoxels = 64;
 constexpr double kTolerance = 1e-4;
 
-uint32_t bitsOf(float f) {
-    uint32_t u;
-    std::memcpy(&u, &f, sizeof u);
-    return u;
-}
+using testsupport::bitsOf;
 
 const gendesign::Regressors& regressors() {
     static const gendesign::Regressors r = gendesign::makeRegressors(20260);

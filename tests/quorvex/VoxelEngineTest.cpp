@@ -12,14 +12,11 @@
 #include "quorvex/CpuFeatures.h"
 #include "quorvex/VoxelLoop.h"
 #include "tests/quorvex/RandomModel.h"
+#include "tests/support/FloatBits.h"
 
 namespace {
 
-uint32_t bitsOf(float f) {
-    uint32_t u;
-    std::memcpy(&u, &f, sizeof u);
-    return u;
-}
+using testsupport::bitsOf;
 
 // Equal bit patterns; two NaNs count as equal whatever their payloads, since
 // the compiler may swap the operands of a commutative scalar operation in the

@@ -7,14 +7,11 @@
 #include <vector>
 
 #include "quorvex/VoxelStatistics.h"
+#include "tests/support/FloatBits.h"
 
 namespace {
 
-uint32_t bitsOf(float f) {
-    uint32_t u;
-    std::memcpy(&u, &f, sizeof u);
-    return u;
-}
+using testsupport::bitsOf;
 
 #define EXPECT_SAME_FLOAT(a, b) EXPECT_EQ(bitsOf(a), bitsOf(b)) << (a) << " vs " << (b)
 

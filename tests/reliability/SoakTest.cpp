@@ -12,13 +12,14 @@
 #include <vector>
 
 #include "Scenario.h"
+#include "tests/support/FloatBits.h"
 
 extern char** environ;
 
 namespace {
 
-using itest::bitsOf;
 using itest::Scenario;
+using testsupport::bitsOf;
 
 std::vector<std::string> startTasks(int count) { return std::vector<std::string>(static_cast<std::size_t>(count), "start"); }
 

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <cstring>
 
+namespace testsupport {
+
 inline uint32_t bitsOf(float f) {
     uint32_t b;
     std::memcpy(&b, &f, sizeof b);
@@ -16,3 +18,5 @@ inline float floatOf(uint32_t b) {
     std::memcpy(&f, &b, sizeof f);
     return f;
 }
+
+} // namespace testsupport
