@@ -72,7 +72,7 @@ TEST(ComparisonRun, LogsItsProgressAndSavesEveryMapWithTheReferenceValues) {
     Scenario s;
     const hosttest::Outcome o = s.run({});
     EXPECT_EQ(o.status, 0) << o.err;
-    EXPECT_EQ(o.err, "");
+    EXPECT_EQ(o.err, "Corvantis: 19 of 24 voxels analysed (time course above the threshold 100 in every volume)\n");
     EXPECT_EQ(o.out,
               "\nQuorvex>  Running...\n"
               "\nQuorvex>  Start comparing models\n"
@@ -342,10 +342,25 @@ TEST(ComparisonRun, OutputNamesFollowPathsWithoutADotOrWithOneOnlyInAFolder) {
                   .status,
               0);
     EXPECT_TRUE(fileExists(plain + "_tSNR_residuals.map"));
-    // stemOf cuts inside the folder name.
-    EXPECT_TRUE(fileExists(other.file("v1_tSNR_residuals.map")));
-    EXPECT_TRUE(fileExists(other.file("v1_tSNR_diff_plain.map")));
+    // A '.' in a folder name starts no extension: the maps stay in that folder.
+    EXPECT_TRUE(fileExists(folder + "/motion_tSNR_residuals.map"));
+    EXPECT_TRUE(fileExists(folder + "/motion_tSNR_diff_plain.map"));
+    EXPECT_FALSE(fileExists(other.file("v1_tSNR_residuals.map")));
     EXPECT_TRUE(fileExists(s.dir.file("run_min_confounds_of_motion.fmr")));
+}
+
+TEST(ComparisonRun, ARunInADottedFolderKeepsItsCleanedRunsThere) {
+    Scenario s;
+    hosttest::TempDir other;
+    const std::string folder = other.file("runs.v2");
+    std::filesystem::create_directories(folder);
+    // A run file without an extension: the only '.' of its path is the folder's.
+    std::filesystem::copy_file(s.dir.file("run.fmr"), folder + "/run");
+    std::filesystem::copy_file(s.dir.file("run.stc"), folder + "/run.stc");
+    ASSERT_EQ(s.run(noMaps({"--fmr", folder + "/run", "--set", "residuals1=1"})).status, 0);
+    EXPECT_TRUE(fileExists(folder + "/run_min_confounds_of_model1"));
+    EXPECT_TRUE(fileExists(folder + "/run_min_confounds_of_model1.stc"));
+    EXPECT_FALSE(std::filesystem::exists(other.file("runs_min_confounds_of_model1.v2")));
 }
 
 TEST(ComparisonRun, MissingSlicesEndTheRunButKeepEarlierOutputs) {
