@@ -1,5 +1,6 @@
 #include "host/core/DialogScript.h"
 
+#include <algorithm>
 #include <optional>
 #include <sstream>
 
@@ -11,7 +12,7 @@ namespace {
 // not a parameter default is simply not one.
 class LineReader {
 public:
-    explicit LineReader(const std::string& line) : line_(line) {}
+    explicit LineReader(const std::string& line, std::size_t from = 0) : line_(line), at_(from) {}
 
     bool literal(const std::string& text) {
         skipBlanks();
@@ -65,7 +66,7 @@ private:
     }
 
     const std::string& line_;
-    std::size_t at_ = 0;
+    std::size_t at_;
 };
 
 std::optional<ParameterDefault> parameterDefault(const std::string& line) {
@@ -84,6 +85,17 @@ std::optional<ParameterDefault> parameterDefault(const std::string& line) {
     return ParameterDefault(*name, *value);
 }
 
+// The task named by a call setStringParameter("task", "name") that starts at from.
+std::optional<std::string> taskSetAt(const std::string& line, std::size_t from) {
+    LineReader reader(line, from);
+    if (!reader.literal("setStringParameter") || !reader.literal("(") || reader.quotedText() != "task" ||
+        !reader.literal(",")) {
+        return std::nullopt;
+    }
+    std::optional<std::string> task = reader.quotedText();
+    return task && reader.literal(")") ? task : std::nullopt;
+}
+
 } // namespace
 
 std::vector<ParameterDefault> parseDialogDefaults(const std::string& script) {
@@ -96,6 +108,22 @@ std::vector<ParameterDefault> parseDialogDefaults(const std::string& script) {
         }
     }
     return defaults;
+}
+
+std::vector<std::string> parseDialogTasks(const std::string& script) {
+    std::vector<std::string> tasks;
+    std::istringstream lines(script);
+    std::string line;
+    while (std::getline(lines, line)) {
+        for (std::size_t at = line.find("setStringParameter"); at != std::string::npos;
+             at = line.find("setStringParameter", at + 1)) {
+            const std::optional<std::string> task = taskSetAt(line, at);
+            if (task && std::find(tasks.begin(), tasks.end(), *task) == tasks.end()) {
+                tasks.push_back(*task);
+            }
+        }
+    }
+    return tasks;
 }
 
 } // namespace corvantis

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 
 namespace corvantis {
@@ -18,11 +19,16 @@ private:
     std::map<std::string, std::string> values_;
 };
 
-// A decimal integer, blanks around it allowed; 0 when it is not one or does not
-// fit in 32 bits.
+// A decimal integer, blanks around it allowed; nothing when it is not one or
+// does not fit in 32 bits.
+std::optional<int32_t> intParameterValue(const std::string& text);
+// The same, 0 for nothing: what cvGetIntParameter answers.
 int32_t parseIntParameter(const std::string& text);
 
-// A float as strtof reads it, blanks around it allowed; 0.0 when it is not one.
+// A float as strtof reads it, blanks around it allowed (so "inf" and "nan" too);
+// nothing when it is not one.
+std::optional<float> floatParameterValue(const std::string& text);
+// The same, 0.0 for nothing: what cvGetFloatParameter answers.
 float parseFloatParameter(const std::string& text);
 
 // Copies at most 511 bytes of text plus a NUL into a host text buffer of 512.

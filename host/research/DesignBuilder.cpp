@@ -1,6 +1,8 @@
 #include "host/research/DesignBuilder.h"
 
 #include <algorithm>
+#include <cmath>
+#include <cstdio>
 
 #include "host/formats/HostErrors.h"
 
@@ -63,9 +65,25 @@ const Defined& findColumn(const std::vector<ConfoundTable>& tables, const std::s
     return *found;
 }
 
+// The plug-in reads the design as floats: a value that is not a finite float
+// (a square or a difference beyond its range) would end every run that uses it.
+std::vector<float> floatColumn(const std::string& name, const Column& values) {
+    std::vector<float> column(values.begin(), values.end());
+    for (std::size_t t = 0; t < column.size(); ++t) {
+        if (!std::isfinite(column[t])) {
+            char value[32];
+            std::snprintf(value, sizeof value, "%g", values[t]);
+            throw DocumentError("the column " + inQuotes(name) + " holds " + value + " in row " +
+                                std::to_string(t + 1) + ", which is not a finite float");
+        }
+    }
+    return column;
+}
+
 void add(DesignTable& design, const std::string& name, const Column& values) {
+    std::vector<float> column = floatColumn(name, values);
     design.names.push_back(name);
-    design.columns.emplace_back(values.begin(), values.end());
+    design.columns.push_back(std::move(column));
 }
 
 void addBlock(DesignTable& design, const std::vector<ConfoundTable>& tables, const std::vector<std::string>& names,

@@ -21,7 +21,9 @@ struct DesignRequest {
 };
 
 // Throws DocumentError for an unknown, ambiguous, repeated or empty column, for
-// tables of different lengths and for a length other than volumes (when given).
+// tables of different lengths, for a length other than volumes (when given) and
+// for a value of the design that is not a finite float, naming its column and
+// its row (1-based, the volume).
 DesignTable buildDesign(const std::vector<ConfoundTable>& tables, const DesignRequest& request,
                         std::optional<int32_t> volumes);
 

@@ -164,7 +164,9 @@ TEST_F(BoundaryTest, HostWithoutTheLogServiceGetsNoLogCalls) {
 TEST_F(BoundaryTest, AMissingServiceOfATaskEndsInAClearErrorNotACrash) {
     const Outcome outcome = corvantis({"--fmr", floatRun(), "--without", "cvShowBusyCursor", "other"});
     EXPECT_EQ(outcome.status, 1);
-    EXPECT_EQ(outcome.err, "Error: Corvantis does not provide the service cvShowBusyCursor\n");
+    EXPECT_EQ(outcome.err, "Corvantis: warning: the dialog offers no task \"other\" (it offers choose_sdm, start); the "
+                           "plug-in is given it all the same\n"
+                           "Error: Corvantis does not provide the service cvShowBusyCursor\n");
     EXPECT_NE(traced().find("cvGetStringParameter(\"task\") -> \"other\"\n"
                             "cvMessageBox(\"Error: Corvantis does not provide the service cvShowBusyCursor\")\n"),
               std::string::npos)

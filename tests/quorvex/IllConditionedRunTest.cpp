@@ -70,7 +70,7 @@ TEST(IllConditionedRun, LogsTheFallbackRightAfterThatModelsPreparation) {
     const hosttest::Outcome o = hosttest::runProgram(
         hosttest::corvantisProgram(), {"--fmr", fmr, "--set", "sdmfile1=" + sdm1, "--set", "sdmfile2=" + sdm2, "start"});
     EXPECT_EQ(o.status, 0) << o.err;
-    EXPECT_EQ(o.err, "");
+    EXPECT_EQ(o.err, "Corvantis: 2 of 2 voxels analysed (time course above the threshold 100 in every volume)\n");
     EXPECT_EQ(o.out,
               "\nQuorvex>  Running...\n"
               "\nQuorvex>  Start comparing models\n"

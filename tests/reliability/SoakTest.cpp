@@ -65,7 +65,12 @@ TEST(Soak, TwoHundredStartsInOneProcessGiveTheSameResultsEveryTime) {
     const std::string trace = s.dir.file("trace.txt");
     const hosttest::Outcome o = s.run({"--trace", trace}, startTasks(200));
     ASSERT_EQ(o.status, 0) << o.err;
-    EXPECT_EQ(o.err, "");
+    // The host's count of analysed voxels after each start, and nothing else.
+    std::string expectedErr;
+    for (int i = 0; i < 200; ++i) {
+        expectedErr += "Corvantis: 19 of 24 voxels analysed (time course above the threshold 100 in every volume)\n";
+    }
+    EXPECT_EQ(o.err, expectedErr);
 
     std::string expectedLog = "\nQuorvex>  Running...\n";
     for (int i = 0; i < 200; ++i) {
