@@ -8,6 +8,7 @@
 #include "host/core/PluginLibrary.h"
 #include "host/core/ServiceExports.h"
 #include "host/commands/Command.h"
+#include "host/commands/OutputCheck.h"
 
 namespace corvantis {
 
@@ -37,8 +38,10 @@ int showInfo(const std::vector<std::string>& args) {
     if (!line.operands.empty()) {
         throw UsageError("info takes no operands, not " + inQuotes(line.operands.front()));
     }
+    const std::string pluginPath = line.value("plugin").value_or(defaultPluginPath().string());
+    if (line.has("trace")) refuseOutputOverInput("--trace", *line.value("trace"), {pluginPath});
     Trace trace = line.has("trace") ? Trace(*line.value("trace")) : Trace();
-    const PluginLibrary plugin(line.value("plugin").value_or(defaultPluginPath().string()));
+    const PluginLibrary plugin(pluginPath);
     for (const char* name : kPluginTextExports) {
         const PluginTextFunction function = plugin.textFunction(name);
         const char* first = function();
@@ -55,6 +58,7 @@ int showInfo(const std::vector<std::string>& args) {
     HostServices services(HostSimulation{}, std::nullopt, Parameters{}, {}, HostChannels{std::cout, std::cerr, trace});
     const ServiceAttachment attachment(services);
     plugin.create().reset();
+    trace.finish();
     return services.messageBoxShown() ? 1 : 0;
 }
 

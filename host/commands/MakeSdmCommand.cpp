@@ -8,6 +8,8 @@
 #include "host/core/RunDocument.h"
 #include "host/formats/SdmWriter.h"
 #include "host/commands/Command.h"
+#include "host/commands/OutputCheck.h"
+#include "host/formats/RunFiles.h"
 
 namespace corvantis {
 
@@ -31,7 +33,7 @@ one row per volume, "n/a" where a value is undefined):
                       when that is asked for too
   --volumes N         refuses tables that do not have N rows
   --fmr RUN           the same, with N the run's number of volumes
-  --output FILE       the .sdm to write
+  --output FILE       the .sdm to write (not one of the tables or the run)
 "n/a" becomes the mean of the column's defined values; a constant comes last.
 The options that take columns may be repeated. The usual 24-parameter motion
 model is --confounds M --derivatives M --squares M with M the six motion columns.
@@ -54,7 +56,8 @@ std::vector<std::string> columnList(const CommandLine& line, const std::string& 
     return names;
 }
 
-std::optional<int32_t> runVolumes(const CommandLine& line) {
+// The run's volumes; its files join the inputs the output must not replace.
+std::optional<int32_t> runVolumes(const CommandLine& line, std::vector<std::string>& inputs) {
     if (line.has("volumes") && line.has("fmr")) {
         throw UsageError("give --volumes or --fmr, not both");
     }
@@ -66,7 +69,10 @@ std::optional<int32_t> runVolumes(const CommandLine& line) {
         return n;
     }
     if (const auto fmr = line.value("fmr")) {
-        return openRunDocument(*fmr).layout().nrOfVolumes;
+        const FmrDocument run = openRunDocument(*fmr);
+        const std::vector<std::string> files = runFiles(*fmr, run);
+        inputs.insert(inputs.end(), files.begin(), files.end());
+        return run.layout().nrOfVolumes;
     }
     return std::nullopt;
 }
@@ -92,7 +98,11 @@ int makeSdm(const std::vector<std::string>& args) {
     request.confounds = columnList(line, "confounds");
     request.derivatives = columnList(line, "derivatives");
     request.squares = columnList(line, "squares");
-    const std::optional<int32_t> volumes = runVolumes(line);
+    std::vector<std::string> inputs = line.values("table");
+    if (const auto fmr = line.value("fmr")) inputs.push_back(*fmr);
+    refuseOutputOverInput("--output", *output, inputs);
+    const std::optional<int32_t> volumes = runVolumes(line, inputs);
+    refuseOutputOverInput("--output", *output, inputs);
     std::vector<ConfoundTable> tables;
     for (const std::string& path : line.values("table")) tables.push_back(readConfoundTable(path));
     const DesignTable design = buildDesign(tables, request, volumes);

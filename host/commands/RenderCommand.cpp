@@ -7,6 +7,8 @@
 #include "host/research/MapPicture.h"
 #include "host/core/RunDocument.h"
 #include "host/commands/Command.h"
+#include "host/commands/OutputCheck.h"
+#include "host/formats/RunFiles.h"
 
 namespace corvantis {
 
@@ -22,7 +24,7 @@ yellow for positive values, blue to cyan for negative ones.
   --fmr RUN        the run the maps belong to (.fmr, or .nii/.nii.gz); without
                    it the background is black
   --zoom N         pixels per voxel side (default: slices about 96 pixels wide)
-  -o, --output FILE.png   the picture to write
+  -o, --output FILE.png   the picture to write (not one of the maps or the run)
 )";
 
 const std::vector<OptionSpec> kOptions = {{"fmr", true}, {"zoom", true}, {"output", true}};
@@ -70,11 +72,19 @@ int render(const std::vector<std::string>& args) {
         }
         zoom = *n;
     }
+    std::vector<std::string> inputs = line.operands;
+    if (const auto fmr = line.value("fmr")) inputs.push_back(*fmr);
+    refuseOutputOverInput("--output", *output, inputs);
     std::vector<MapPanel> panels;
     for (const std::string& path : line.operands) {
         panels.push_back({std::filesystem::path(path).filename().string(), readMapFile(path)});
     }
-    const std::vector<float> mean = line.has("fmr") ? meanImage(openRunDocument(*line.value("fmr"))) : std::vector<float>();
+    std::vector<float> mean;
+    if (const auto fmr = line.value("fmr")) {
+        const FmrDocument run = openRunDocument(*fmr);
+        refuseOutputOverInput("--output", *output, runFiles(*fmr, run));
+        mean = meanImage(run);
+    }
     const RgbImage picture = renderMaps(panels, mean, zoom);
     writePng(*output, picture);
     std::cout << "Wrote " << *output << " (" << picture.width << " x " << picture.height << " pixels, "

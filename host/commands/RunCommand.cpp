@@ -19,6 +19,8 @@
 #include "host/core/NiftiOutputs.h"
 #endif
 #include "host/commands/Command.h"
+#include "host/commands/OutputCheck.h"
+#include "host/formats/RunFiles.h"
 
 namespace corvantis {
 
@@ -69,7 +71,9 @@ Output:
   --nifti               also write every saved map and FMR/STC pair as NIfTI-1
                         beside it (same name, .nii.gz), with the run's geometry
   --trace FILE          one line per service call, in call order, with its
-                        arguments (texts quoted) and its result after "->"
+                        arguments (texts quoted) and its result after "->";
+                        put in place when the run ends. FILE must not be the
+                        run, its .stc, a design or the plug-in
   --help                this text
 
 The log pane is stdout: each cvLogText text as received, then a newline. The
@@ -224,31 +228,10 @@ bool callPlugin(const char* what, Call call, bool& failed) {
     return false;
 }
 
-int runPlugin(const std::vector<std::string>& args) {
-    const CommandLine line = parseCommandLine(args, kOptions);
-    if (line.helpRequested) {
-        std::cout << helpText(defaultCommand()) << std::flush;
-        return 0;
-    }
-    const HostSimulation simulation = simulationOf(line);
-    const std::vector<ParameterDefault> settings = parameterSettings(line);
-    if (line.values("without").size() > 1) {
-        throw UsageError("a host lacks one service at a time: give --without once");
-    }
-    if (const std::optional<std::string> service = line.value("without")) {
-        execHostVariant(hostVariantWithout(*service), argumentsForVariant(line));
-    }
-
-    Trace trace = line.has("trace") ? Trace(*line.value("trace")) : Trace();
-    std::optional<FmrDocument> document;
-    if (const std::optional<std::string> fmr = line.value("fmr")) {
-        try {
-            document = openRunDocument(*fmr);
-        } catch (const DocumentError& error) {
-            std::cerr << "Corvantis: error: " << error.what() << std::endl;
-            return 1;
-        }
-    }
+// The plug-in's whole life on the opened document; the exit status.
+int runWithDocument(const CommandLine& line, const HostSimulation& simulation,
+                    const std::vector<ParameterDefault>& settings, std::optional<FmrDocument> document,
+                    Trace& trace) {
     const PluginLibrary plugin(line.value("plugin").value_or(defaultPluginPath().string()));
     for (const char* text : kPluginTextExports) {
         plugin.text(text);
@@ -275,6 +258,68 @@ int runPlugin(const std::vector<std::string>& args) {
     }
     object.reset();
     return initialised && !failed && !services.messageBoxShown() ? 0 : 1;
+}
+
+// The files named on the command line that the run reads: the run, the plug-in
+// and the two designs.
+std::vector<std::string> namedInputs(const CommandLine& line, const std::vector<ParameterDefault>& settings) {
+    std::vector<std::string> inputs = {line.value("plugin").value_or(defaultPluginPath().string())};
+    if (const std::optional<std::string> fmr = line.value("fmr")) inputs.push_back(*fmr);
+    for (const ParameterDefault& setting : settings) {
+        if (setting.first == "sdmfile1" || setting.first == "sdmfile2") inputs.push_back(setting.second);
+    }
+    return inputs;
+}
+
+// The error that ended the run is the one main reports; a trace that could not
+// be completed is said first.
+void finishAfterError(Trace& trace) {
+    try {
+        trace.finish();
+    } catch (const SaveError& error) {
+        std::cerr << "Corvantis: error: " << error.what() << std::endl;
+    }
+}
+
+int runPlugin(const std::vector<std::string>& args) {
+    const CommandLine line = parseCommandLine(args, kOptions);
+    if (line.helpRequested) {
+        std::cout << helpText(defaultCommand()) << std::flush;
+        return 0;
+    }
+    const HostSimulation simulation = simulationOf(line);
+    const std::vector<ParameterDefault> settings = parameterSettings(line);
+    if (line.values("without").size() > 1) {
+        throw UsageError("a host lacks one service at a time: give --without once");
+    }
+    if (const std::optional<std::string> service = line.value("without")) {
+        execHostVariant(hostVariantWithout(*service), argumentsForVariant(line));
+    }
+
+    const std::optional<std::string> tracePath = line.value("trace");
+    if (tracePath) refuseOutputOverInput("--trace", *tracePath, namedInputs(line, settings));
+    std::optional<FmrDocument> document;
+    if (const std::optional<std::string> fmr = line.value("fmr")) {
+        try {
+            document = openRunDocument(*fmr);
+        } catch (const DocumentError& error) {
+            std::cerr << "Corvantis: error: " << error.what() << std::endl;
+            // The trace of a run without its document is empty, and still written.
+            if (tracePath) Trace(*tracePath).finish();
+            return 1;
+        }
+        if (tracePath) refuseOutputOverInput("--trace", *tracePath, runFiles(*fmr, *document));
+    }
+    Trace trace = tracePath ? Trace(*tracePath) : Trace();
+    int status = 1;
+    try {
+        status = runWithDocument(line, simulation, settings, std::move(document), trace);
+    } catch (...) {
+        finishAfterError(trace);
+        throw;
+    }
+    trace.finish();
+    return status;
 }
 
 } // namespace

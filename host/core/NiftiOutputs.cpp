@@ -8,6 +8,7 @@
 #include "host/formats/HostErrors.h"
 #include "host/formats/NiftiImage.h"
 #include "host/formats/NiftiRun.h"
+#include "host/formats/NiftiWriter.h"
 
 namespace corvantis {
 

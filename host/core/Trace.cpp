@@ -1,25 +1,47 @@
 #include "host/core/Trace.h"
 
 #include <cstdio>
-#include <stdexcept>
+#include <utility>
 
 #include "host/formats/HostErrors.h"
 
 namespace corvantis {
 
-// Binary: the same bytes on every platform.
-Trace::Trace(const std::string& path)
-    : file_(std::make_unique<std::ofstream>(path, std::ios::binary | std::ios::trunc)) {
-    if (!*file_) {
-        throw std::runtime_error("cannot create the trace file " + inQuotes(path));
+Trace::Trace(const std::string& path) : file_(std::make_unique<AtomicFile>(path)) {}
+
+Trace::~Trace() {
+    if (file_ && failure_.empty()) {
+        try {
+            file_->commit();
+        } catch (const SaveError&) {
+            // Unwinding from another error, which is the one reported.
+        }
     }
 }
 
 void Trace::write(const std::string& line) {
-    if (file_) {
-        // Flushed at once: a plug-in that crashes the host still leaves its calls.
-        *file_ << line << '\n' << std::flush;
+    if (!file_ || !failure_.empty()) {
+        return;
     }
+    // Binary, the same bytes on every platform; written at once, so a plug-in
+    // that crashes the host still leaves its calls in the temporary file.
+    const std::string bytes = line + '\n';
+    try {
+        file_->write(bytes.data(), bytes.size());
+    } catch (const SaveError& error) {
+        failure_ = error.what();
+    }
+}
+
+void Trace::finish() {
+    if (!file_) {
+        return;
+    }
+    const std::unique_ptr<AtomicFile> file = std::move(file_);
+    if (!failure_.empty()) {
+        throw SaveError("the trace is incomplete: " + failure_);
+    }
+    file->commit();
 }
 
 std::string quoted(const char* text) {

@@ -77,33 +77,6 @@ NiftiImagePtr newImage(int nx, int ny, int nz, int nt, int datatype) {
     return image;
 }
 
-void writeNiftiImage(nifti_image& image, const std::string& path) {
-    if (!isNiftiPath(path)) {
-        throw SaveError(inQuotes(path) + " does not end in .nii or .nii.gz");
-    }
-    // Written beside the target under a name niftilib still reads as NIfTI, then
-    // renamed over it, so the final name only ever names a complete file.
-    const std::size_t extension = path.size() - (endsWith(path, ".gz") ? 7 : 4);
-    const std::string partial = path.substr(0, extension) + ".partial" + path.substr(extension);
-    image.nifti_type = NIFTI_FTYPE_NIFTI1_1;
-    if (nifti_set_filenames(&image, partial.c_str(), 0, 1) != 0) {
-        throw SaveError("cannot name the NIfTI image " + inQuotes(path));
-    }
-    // niftilib reports a failed write only on stderr, so the file is checked after.
-    std::error_code error;
-    std::filesystem::remove(partial, error);
-    nifti_image_write(&image);
-    if (!std::filesystem::is_regular_file(partial, error)) {
-        throw SaveError("cannot write " + inQuotes(path));
-    }
-    std::filesystem::rename(partial, path, error);
-    if (error) {
-        const std::string reason = error.message();
-        std::filesystem::remove(partial, error);
-        throw SaveError("cannot write " + inQuotes(path) + ": " + reason);
-    }
-}
-
 double scaledValue(const nifti_image& image, std::size_t i) {
     const double value = storedValue(image, i);
     if (image.scl_slope == 0.0f || !std::isfinite(image.scl_slope)) {

@@ -25,9 +25,6 @@ NiftiImagePtr readNiftiImage(const std::string& path, bool withData);
 // (DT_FLOAT32 or DT_INT16), values 0. Throws SaveError.
 NiftiImagePtr newImage(int nx, int ny, int nz, int nt, int datatype);
 
-// Writes image under path (".nii" or ".nii.gz" picks the compression). Throws SaveError.
-void writeNiftiImage(nifti_image& image, const std::string& path);
-
 // The integer and floating-point types scaledValue reads.
 bool isRealDataType(int datatype);
 

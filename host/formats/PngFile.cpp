@@ -3,6 +3,7 @@
 #include <cstring>
 #include <png.h>
 
+#include "host/formats/AtomicFile.h"
 #include "host/formats/HostErrors.h"
 
 namespace corvantis {
@@ -23,14 +24,32 @@ struct PngImage {
 
 } // namespace
 
-void writePng(const std::string& path, const RgbImage& rgb) {
+std::vector<unsigned char> encodePng(const RgbImage& rgb) {
     PngImage png;
     png.image.width = static_cast<png_uint_32>(rgb.width);
     png.image.height = static_cast<png_uint_32>(rgb.height);
     png.image.format = PNG_FORMAT_RGB;
-    if (!png_image_write_to_file(&png.image, path.c_str(), 0, rgb.pixels.data(), 0, nullptr)) {
-        throw SaveError("cannot write " + inQuotes(path) + ": " + png.image.message);
+    // The first call only measures, the second encodes into a buffer of that size.
+    png_alloc_size_t size = 0;
+    if (!png_image_write_to_memory(&png.image, nullptr, &size, 0, rgb.pixels.data(), 0, nullptr)) {
+        throw SaveError(std::string("cannot encode the picture as PNG: ") + png.image.message);
     }
+    std::vector<unsigned char> bytes(size);
+    if (!png_image_write_to_memory(&png.image, bytes.data(), &size, 0, rgb.pixels.data(), 0, nullptr)) {
+        throw SaveError(std::string("cannot encode the picture as PNG: ") + png.image.message);
+    }
+    bytes.resize(size);
+    return bytes;
+}
+
+void writePng(const std::string& path, const RgbImage& rgb) {
+    std::vector<unsigned char> bytes;
+    try {
+        bytes = encodePng(rgb);
+    } catch (const SaveError& error) {
+        throw SaveError("cannot write " + inQuotes(path) + ": " + error.what());
+    }
+    writeFileAtomically(path, bytes.data(), bytes.size());
 }
 
 RgbImage readPng(const std::string& path) {

@@ -18,7 +18,11 @@ struct RgbImage {
     const uint8_t* at(int x, int y) const { return &pixels[(static_cast<std::size_t>(y) * width + x) * 3]; }
 };
 
-// Throws SaveError.
+// The PNG file's bytes. Throws SaveError.
+std::vector<unsigned char> encodePng(const RgbImage& image);
+
+// Writes the picture over path only once it is whole on disk; a failed write
+// leaves an earlier picture as it was. Throws SaveError.
 void writePng(const std::string& path, const RgbImage& image);
 
 // Throws DocumentError.

@@ -65,7 +65,7 @@ TEST_F(ReadOnlyFolder, FailedMapSavesAreReportedLeaveNoFileAndKeepEarlierOutputs
                             "model2_Fval_diff_model1.map"}) {
         const std::string path = designs + "/" + map;
         expected += "Corvantis: warning: cannot save \"" + path + "\": cannot create \"" + path +
-                    ".partial\": Permission denied\n";
+                    "\": Permission denied\n";
     }
     EXPECT_EQ(o.err, expected);
     // The host reports the failures; the plug-in goes on and ends normally.
@@ -86,7 +86,7 @@ TEST_F(ReadOnlyFolder, AFailedResidualSaveIsReportedAndTheMapsAfterItAreSaved) {
     chmod(s.dir.path().c_str(), 0700);
     const std::string stc = s.dir.file("run_min_confounds_of_model2.stc");
     EXPECT_EQ(o.err, "Corvantis: warning: cannot save \"" + s.dir.file("run_min_confounds_of_model2.fmr") +
-                         "\": cannot create \"" + stc + ".partial\": Permission denied\n");
+                         "\": cannot create \"" + stc + "\": Permission denied\n");
     EXPECT_EQ(o.status, 0);
     EXPECT_FALSE(fileExists(stc));
     EXPECT_FALSE(fileExists(s.dir.file("run_min_confounds_of_model2.fmr")));
