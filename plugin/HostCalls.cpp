@@ -25,59 +25,10 @@ Function service(HostService which) {
 
 } // namespace
 
-#define HOST_SERVICE(name) service<::name##_t>(HostService::name)
-
-void cvGetVersionOfCorvantis(int32_t* major, int32_t* minor, int32_t* revision) {
-    HOST_SERVICE(cvGetVersionOfCorvantis)(major, minor, revision);
-}
-
-void cvShowLogTab() { HOST_SERVICE(cvShowLogTab)(); }
-
-void cvMessageBox(const char* text) { HOST_SERVICE(cvMessageBox)(text); }
-
-void cvShowBusyCursor() { HOST_SERVICE(cvShowBusyCursor)(); }
-
-void cvStopBusyCursor() { HOST_SERVICE(cvStopBusyCursor)(); }
-
-int32_t cvGetIDOfCurrentDocument() { return HOST_SERVICE(cvGetIDOfCurrentDocument)(); }
-
-int32_t cvGetDocumentType(int32_t documentId) { return HOST_SERVICE(cvGetDocumentType)(documentId); }
-
-void cvGetHeaderOfCurrentFMR(FMRHeader* header) { HOST_SERVICE(cvGetHeaderOfCurrentFMR)(header); }
-
-float** cvGetSTCFloatDataOfCurrentFMR() { return HOST_SERVICE(cvGetSTCFloatDataOfCurrentFMR)(); }
-
-void cvSaveFMRAndSTC(const char* fmrPath, const char* stcName) {
-    HOST_SERVICE(cvSaveFMRAndSTC)(fmrPath, stcName);
-}
-
-void cvCreateMAPForCurrentFMR() { HOST_SERVICE(cvCreateMAPForCurrentFMR)(); }
-
-float** cvGetMAPOfCurrentFMR(MapHeader* header) { return HOST_SERVICE(cvGetMAPOfCurrentFMR)(header); }
-
-void cvSetMAPParametersOfCurrentFMR(MapHeader* header) {
-    HOST_SERVICE(cvSetMAPParametersOfCurrentFMR)(header);
-}
-
-void cvSaveMAPsOfCurrentFMR(const char* path) { HOST_SERVICE(cvSaveMAPsOfCurrentFMR)(path); }
-
-void cvGetStringParameter(const char* name, char* buffer512) {
-    HOST_SERVICE(cvGetStringParameter)(name, buffer512);
-}
-
-void cvSetStringParameter(const char* name, const char* text) {
-    HOST_SERVICE(cvSetStringParameter)(name, text);
-}
-
-int32_t cvGetIntParameter(const char* name) { return HOST_SERVICE(cvGetIntParameter)(name); }
-
-float cvGetFloatParameter(const char* name) { return HOST_SERVICE(cvGetFloatParameter)(name); }
-
-void cvGetOpenFileName(const char* title, const char* initial, const char* filter, char* buffer512) {
-    HOST_SERVICE(cvGetOpenFileName)(title, initial, filter, buffer512);
-}
-
-#undef HOST_SERVICE
+#define CVTS_TYPED_CALL(name, result, parameters, arguments, answer) \
+    result name parameters { return service<::name##_t>(HostService::name) arguments; }
+CVTS_CALLED_HOST_SERVICES(CVTS_TYPED_CALL)
+#undef CVTS_TYPED_CALL
 
 cvLogText_t logTextEntry() {
     return reinterpret_cast<cvLogText_t>(cvts::hostServiceEntry(HostService::cvLogText));

@@ -7,25 +7,11 @@
 
 namespace host {
 
-void cvGetVersionOfCorvantis(int32_t* major, int32_t* minor, int32_t* revision);
-void cvShowLogTab();
-void cvMessageBox(const char* text);
-void cvShowBusyCursor();
-void cvStopBusyCursor();
-int32_t cvGetIDOfCurrentDocument();
-int32_t cvGetDocumentType(int32_t documentId);
-void cvGetHeaderOfCurrentFMR(FMRHeader* header);
-float** cvGetSTCFloatDataOfCurrentFMR();
-void cvSaveFMRAndSTC(const char* fmrPath, const char* stcName);
-void cvCreateMAPForCurrentFMR();
-float** cvGetMAPOfCurrentFMR(MapHeader* header);
-void cvSetMAPParametersOfCurrentFMR(MapHeader* header);
-void cvSaveMAPsOfCurrentFMR(const char* path);
-void cvGetStringParameter(const char* name, char* buffer512);
-void cvSetStringParameter(const char* name, const char* text);
-int32_t cvGetIntParameter(const char* name);
-float cvGetFloatParameter(const char* name);
-void cvGetOpenFileName(const char* title, const char* initial, const char* filter, char* buffer512);
+// One typed call per service of the host kit's list, with the service's own
+// signature: host::cvGetDocumentType(documentId), host::cvSaveFMRAndSTC(path, name), ...
+#define CVTS_TYPED_CALL(name, result, parameters, arguments, answer) result name parameters;
+CVTS_CALLED_HOST_SERVICES(CVTS_TYPED_CALL)
+#undef CVTS_TYPED_CALL
 
 // The log function as the log stream takes it: the raw entry, possibly null.
 cvLogText_t logTextEntry();

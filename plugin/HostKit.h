@@ -69,27 +69,39 @@ constexpr int32_t kMapTypeF = 4;             // MapHeader::MapType of an F map, 
 // Texts read from the host go through buffers of this size.
 constexpr int kHostTextBufferSize = 512;
 
-// Signatures of the services a plug-in calls (C linkage on the host side).
+// The services a plug-in calls, in the host kit's order, one row each:
+//     X(name, result type, (parameters), (arguments), answer of a host without a session)
+// This list is the one place that names and types them: the signatures below, the
+// plug-in's typed calls, the host's exports and the host programs' export lists
+// (which the build reads out of these rows) are all generated from it. Each row
+// starts a line with "X(name,"; a void service has no answer, so its last column is empty.
+#define CVTS_CALLED_HOST_SERVICES(X) \
+    X(cvGetVersionOfCorvantis, void, (int32_t* major, int32_t* minor, int32_t* revision), (major, minor, revision), ) \
+    X(cvShowLogTab, void, (), (), ) \
+    X(cvLogText, bool, (const char* text), (text), false) \
+    X(cvMessageBox, bool, (const char* text), (text), false) \
+    X(cvShowBusyCursor, void, (), (), ) \
+    X(cvStopBusyCursor, void, (), (), ) \
+    X(cvGetIDOfCurrentDocument, int32_t, (), (), -1) \
+    X(cvGetDocumentType, int32_t, (int32_t documentId), (documentId), -1) \
+    X(cvGetHeaderOfCurrentFMR, bool, (FMRHeader* header), (header), false) \
+    X(cvGetSTCFloatDataOfCurrentFMR, float**, (), (), nullptr) \
+    X(cvSaveFMRAndSTC, bool, (const char* fmrPath, const char* stcName), (fmrPath, stcName), false) \
+    X(cvCreateMAPForCurrentFMR, bool, (), (), false) \
+    X(cvGetMAPOfCurrentFMR, float**, (MapHeader* header), (header), nullptr) \
+    X(cvSetMAPParametersOfCurrentFMR, bool, (MapHeader* header), (header), false) \
+    X(cvSaveMAPsOfCurrentFMR, bool, (const char* path), (path), false) \
+    X(cvGetStringParameter, bool, (const char* name, char* buffer512), (name, buffer512), false) \
+    X(cvSetStringParameter, bool, (const char* name, const char* text), (name, text), false) \
+    X(cvGetIntParameter, int32_t, (const char* name), (name), 0) \
+    X(cvGetFloatParameter, float, (const char* name), (name), 0.0f) \
+    X(cvGetOpenFileName, bool, (const char* title, const char* initial, const char* filter, char* buffer512), \
+      (title, initial, filter, buffer512), false)
+
+// Signatures of the services a plug-in calls (C linkage on the host side), as
+// cvXxx_t.
 extern "C" {
-typedef void (*cvGetVersionOfCorvantis_t)(int32_t* major, int32_t* minor, int32_t* revision);
-typedef void (*cvShowLogTab_t)();
-typedef bool (*cvLogText_t)(const char* text);
-typedef bool (*cvMessageBox_t)(const char* text);
-typedef void (*cvShowBusyCursor_t)();
-typedef void (*cvStopBusyCursor_t)();
-typedef int32_t (*cvGetIDOfCurrentDocument_t)();
-typedef int32_t (*cvGetDocumentType_t)(int32_t documentId);
-typedef bool (*cvGetHeaderOfCurrentFMR_t)(FMRHeader* header);
-typedef float** (*cvGetSTCFloatDataOfCurrentFMR_t)();
-typedef bool (*cvSaveFMRAndSTC_t)(const char* fmrPath, const char* stcName);
-typedef bool (*cvCreateMAPForCurrentFMR_t)();
-typedef float** (*cvGetMAPOfCurrentFMR_t)(MapHeader* header);
-typedef bool (*cvSetMAPParametersOfCurrentFMR_t)(MapHeader* header);
-typedef bool (*cvSaveMAPsOfCurrentFMR_t)(const char* path);
-typedef bool (*cvGetStringParameter_t)(const char* name, char* buffer512);
-typedef bool (*cvSetStringParameter_t)(const char* name, const char* text);
-typedef int32_t (*cvGetIntParameter_t)(const char* name);
-typedef float (*cvGetFloatParameter_t)(const char* name);
-typedef bool (*cvGetOpenFileName_t)(const char* title, const char* initial, const char* filter,
-                                    char* buffer512);
+#define CVTS_SERVICE_SIGNATURE(name, result, parameters, arguments, answer) typedef result(*name##_t) parameters;
+CVTS_CALLED_HOST_SERVICES(CVTS_SERVICE_SIGNATURE)
+#undef CVTS_SERVICE_SIGNATURE
 }

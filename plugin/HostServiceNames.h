@@ -1,30 +1,12 @@
 // The names of every host service, in the host kit's order: the 20 that the
 // plug-in calls first, then the 170 that it looks up and stores but never calls.
-// This list is the one place that names them; the table, its index enum and the
-// fill loop are all generated from it.
+// The called ones, with their signatures, are the host kit's own list
+// (CVTS_CALLED_HOST_SERVICES in plugin/HostKit.h), which the host compiles too;
+// the stored ones are named here only. The table, its index enum and the fill
+// loop are all generated from these two lists.
 #pragma once
 
-#define CVTS_CALLED_HOST_SERVICES(X) \
-    X(cvGetVersionOfCorvantis) \
-    X(cvShowLogTab) \
-    X(cvLogText) \
-    X(cvMessageBox) \
-    X(cvShowBusyCursor) \
-    X(cvStopBusyCursor) \
-    X(cvGetIDOfCurrentDocument) \
-    X(cvGetDocumentType) \
-    X(cvGetHeaderOfCurrentFMR) \
-    X(cvGetSTCFloatDataOfCurrentFMR) \
-    X(cvSaveFMRAndSTC) \
-    X(cvCreateMAPForCurrentFMR) \
-    X(cvGetMAPOfCurrentFMR) \
-    X(cvSetMAPParametersOfCurrentFMR) \
-    X(cvSaveMAPsOfCurrentFMR) \
-    X(cvGetStringParameter) \
-    X(cvSetStringParameter) \
-    X(cvGetIntParameter) \
-    X(cvGetFloatParameter) \
-    X(cvGetOpenFileName)
+#include "plugin/HostKit.h"
 
 #define CVTS_STORED_HOST_SERVICES(X) \
     X(cvGetCorvantisPath) \
@@ -198,4 +180,7 @@
     X(cvSetDlgFloatOutputParameter) \
     X(cvLaunchICADialog)
 
-#define CVTS_HOST_SERVICES(X) CVTS_CALLED_HOST_SERVICES(X) CVTS_STORED_HOST_SERVICES(X)
+// All 190 in the table's order. A called service's row carries its signature
+// (X(name, result, (parameters), (arguments), answer)), a stored one's only its
+// name (X(name)), so each list gets its own X.
+#define CVTS_HOST_SERVICES(CALLED, STORED) CVTS_CALLED_HOST_SERVICES(CALLED) CVTS_STORED_HOST_SERVICES(STORED)

@@ -9,9 +9,11 @@ namespace cvts {
 namespace {
 
 constexpr std::array<const char*, kHostServiceCount> kNames = {
-#define CVTS_NAME_ENTRY(name) #name,
-    CVTS_HOST_SERVICES(CVTS_NAME_ENTRY)
-#undef CVTS_NAME_ENTRY
+#define CVTS_CALLED_NAME_ENTRY(name, ...) #name,
+#define CVTS_STORED_NAME_ENTRY(name) #name,
+    CVTS_HOST_SERVICES(CVTS_CALLED_NAME_ENTRY, CVTS_STORED_NAME_ENTRY)
+#undef CVTS_STORED_NAME_ENTRY
+#undef CVTS_CALLED_NAME_ENTRY
 };
 
 // All null until the first fill (static initialisation, nothing runs at load).

@@ -11,9 +11,11 @@ namespace cvts {
 using HostEntry = void (*)();
 
 enum class HostService : int {
-#define CVTS_ENUM_ENTRY(name) name,
-    CVTS_HOST_SERVICES(CVTS_ENUM_ENTRY)
-#undef CVTS_ENUM_ENTRY
+#define CVTS_CALLED_ENUM_ENTRY(name, ...) name,
+#define CVTS_STORED_ENUM_ENTRY(name) name,
+    CVTS_HOST_SERVICES(CVTS_CALLED_ENUM_ENTRY, CVTS_STORED_ENUM_ENTRY)
+#undef CVTS_STORED_ENUM_ENTRY
+#undef CVTS_CALLED_ENUM_ENTRY
     Count
 };
 

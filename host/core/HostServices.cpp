@@ -28,11 +28,9 @@ std::string parametersText(const MapHeader& header) {
 
 const std::vector<std::string>& providedServiceNames() {
     static const std::vector<std::string> names = {
-        "cvGetVersionOfCorvantis", "cvShowLogTab", "cvLogText", "cvMessageBox", "cvShowBusyCursor",
-        "cvStopBusyCursor", "cvGetIDOfCurrentDocument", "cvGetDocumentType", "cvGetHeaderOfCurrentFMR",
-        "cvGetSTCFloatDataOfCurrentFMR", "cvSaveFMRAndSTC", "cvCreateMAPForCurrentFMR", "cvGetMAPOfCurrentFMR",
-        "cvSetMAPParametersOfCurrentFMR", "cvSaveMAPsOfCurrentFMR", "cvGetStringParameter",
-        "cvSetStringParameter", "cvGetIntParameter", "cvGetFloatParameter", "cvGetOpenFileName",
+#define CORVANTIS_SERVICE_NAME(name, ...) #name,
+        CVTS_CALLED_HOST_SERVICES(CORVANTIS_SERVICE_NAME)
+#undef CORVANTIS_SERVICE_NAME
     };
     return names;
 }
@@ -60,7 +58,7 @@ void HostServices::afterSave(const Hook& hook) {
     }
 }
 
-void HostServices::getVersionOfCorvantis(int32_t* major, int32_t* minor, int32_t* revision) {
+void HostServices::cvGetVersionOfCorvantis(int32_t* major, int32_t* minor, int32_t* revision) {
     if (major != nullptr) *major = simulation_.major;
     if (minor != nullptr) *minor = simulation_.minor;
     if (revision != nullptr) *revision = simulation_.revision;
@@ -68,38 +66,38 @@ void HostServices::getVersionOfCorvantis(int32_t* major, int32_t* minor, int32_t
                           std::to_string(simulation_.minor) + "." + std::to_string(simulation_.revision));
 }
 
-void HostServices::showLogTab() { channels_.trace.write("cvShowLogTab()"); }
+void HostServices::cvShowLogTab() { channels_.trace.write("cvShowLogTab()"); }
 
-bool HostServices::logText(const char* text) {
+bool HostServices::cvLogText(const char* text) {
     channels_.trace.write("cvLogText(" + quoted(text) + ")");
     channels_.logPane << textOrEmpty(text) << '\n' << std::flush;
     return true;
 }
 
-bool HostServices::messageBox(const char* text) {
+bool HostServices::cvMessageBox(const char* text) {
     channels_.trace.write("cvMessageBox(" + quoted(text) + ")");
     channels_.messages << textOrEmpty(text) << '\n' << std::flush;
     messageBoxShown_ = true;
     return true;
 }
 
-void HostServices::showBusyCursor() { channels_.trace.write("cvShowBusyCursor()"); }
+void HostServices::cvShowBusyCursor() { channels_.trace.write("cvShowBusyCursor()"); }
 
-void HostServices::stopBusyCursor() { channels_.trace.write("cvStopBusyCursor()"); }
+void HostServices::cvStopBusyCursor() { channels_.trace.write("cvStopBusyCursor()"); }
 
-int32_t HostServices::getIDOfCurrentDocument() {
+int32_t HostServices::cvGetIDOfCurrentDocument() {
     const int32_t id = document_ ? simulation_.documentId : -1;
     channels_.trace.write("cvGetIDOfCurrentDocument() -> " + std::to_string(id));
     return id;
 }
 
-int32_t HostServices::getDocumentType(int32_t documentId) {
+int32_t HostServices::cvGetDocumentType(int32_t documentId) {
     const int32_t type = document_ && documentId == simulation_.documentId ? simulation_.documentType : -1;
     channels_.trace.write("cvGetDocumentType(" + std::to_string(documentId) + ") -> " + std::to_string(type));
     return type;
 }
 
-bool HostServices::getHeaderOfCurrentFMR(FMRHeader* header) {
+bool HostServices::cvGetHeaderOfCurrentFMR(FMRHeader* header) {
     const bool filled = document_ && header != nullptr;
     if (filled) {
         *header = document_->header();
@@ -108,7 +106,7 @@ bool HostServices::getHeaderOfCurrentFMR(FMRHeader* header) {
     return filled;
 }
 
-float** HostServices::getSTCFloatDataOfCurrentFMR() {
+float** HostServices::cvGetSTCFloatDataOfCurrentFMR() {
     float** volumes = document_ ? document_->timeCourses().floatVolumes() : nullptr;
     channels_.trace.write("cvGetSTCFloatDataOfCurrentFMR() -> " +
                           (volumes == nullptr ? std::string("(null)")
@@ -116,7 +114,7 @@ float** HostServices::getSTCFloatDataOfCurrentFMR() {
     return volumes;
 }
 
-bool HostServices::saveFMRAndSTC(const char* fmrPath, const char* stcName) {
+bool HostServices::cvSaveFMRAndSTC(const char* fmrPath, const char* stcName) {
     bool saved = false;
     if (fmrPath == nullptr || stcName == nullptr) {
         refuseSave(fmrPath, "no path or time-course name given");
@@ -138,7 +136,7 @@ bool HostServices::saveFMRAndSTC(const char* fmrPath, const char* stcName) {
     return saved;
 }
 
-bool HostServices::createMAPForCurrentFMR() {
+bool HostServices::cvCreateMAPForCurrentFMR() {
     if (document_) {
         const RunLayout& run = document_->layout();
         maps_.emplace_back(simulation_.mapExtents.value_or(MapExtents{run.dimX, run.dimY, run.dimZ}));
@@ -149,7 +147,7 @@ bool HostServices::createMAPForCurrentFMR() {
     return document_.has_value();
 }
 
-float** HostServices::getMAPOfCurrentFMR(MapHeader* header) {
+float** HostServices::cvGetMAPOfCurrentFMR(MapHeader* header) {
     float** slices = nullptr;
     if (!simulation_.mapNull && !maps_.empty() && header != nullptr) {
         *header = maps_.back().header();
@@ -160,7 +158,7 @@ float** HostServices::getMAPOfCurrentFMR(MapHeader* header) {
     return slices;
 }
 
-bool HostServices::setMAPParametersOfCurrentFMR(MapHeader* header) {
+bool HostServices::cvSetMAPParametersOfCurrentFMR(MapHeader* header) {
     const bool taken = !maps_.empty() && header != nullptr;
     if (taken) {
         maps_.back().takeParameters(*header);
@@ -171,7 +169,7 @@ bool HostServices::setMAPParametersOfCurrentFMR(MapHeader* header) {
     return taken;
 }
 
-bool HostServices::saveMAPsOfCurrentFMR(const char* path) {
+bool HostServices::cvSaveMAPsOfCurrentFMR(const char* path) {
     bool saved = false;
     if (path == nullptr) {
         refuseSave(path, "no path given");
@@ -193,7 +191,7 @@ bool HostServices::saveMAPsOfCurrentFMR(const char* path) {
     return saved;
 }
 
-bool HostServices::getStringParameter(const char* name, char* buffer) {
+bool HostServices::cvGetStringParameter(const char* name, char* buffer) {
     const std::string* value = name == nullptr ? nullptr : parameters_.find(name);
     if (buffer != nullptr) {
         copyToHostBuffer(value == nullptr ? std::string() : *value, buffer);
@@ -205,7 +203,7 @@ bool HostServices::getStringParameter(const char* name, char* buffer) {
     return value != nullptr;
 }
 
-bool HostServices::setStringParameter(const char* name, const char* text) {
+bool HostServices::cvSetStringParameter(const char* name, const char* text) {
     const bool stored = name != nullptr && text != nullptr;
     if (stored) {
         parameters_.set(name, text);
@@ -214,21 +212,21 @@ bool HostServices::setStringParameter(const char* name, const char* text) {
     return stored;
 }
 
-int32_t HostServices::getIntParameter(const char* name) {
+int32_t HostServices::cvGetIntParameter(const char* name) {
     const std::string* value = name == nullptr ? nullptr : parameters_.find(name);
     const int32_t number = value == nullptr ? 0 : parseIntParameter(*value);
     channels_.trace.write("cvGetIntParameter(" + quoted(name) + ") -> " + std::to_string(number));
     return number;
 }
 
-float HostServices::getFloatParameter(const char* name) {
+float HostServices::cvGetFloatParameter(const char* name) {
     const std::string* value = name == nullptr ? nullptr : parameters_.find(name);
     const float number = value == nullptr ? 0.0f : parseFloatParameter(*value);
     channels_.trace.write("cvGetFloatParameter(" + quoted(name) + ") -> " + formatFloat(number));
     return number;
 }
 
-bool HostServices::getOpenFileName(const char* title, const char* initial, const char* filter, char* buffer) {
+bool HostServices::cvGetOpenFileName(const char* title, const char* initial, const char* filter, char* buffer) {
     const std::string call = "cvGetOpenFileName(" + quoted(title) + ", " + quoted(initial) + ", " + quoted(filter) + ")";
     // A cancelled dialog leaves the caller's buffer exactly as it was.
     if (openFileAnswers_.empty() || buffer == nullptr) {

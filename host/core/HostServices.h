@@ -53,26 +53,11 @@ public:
     HostServices(HostSimulation simulation, std::optional<FmrDocument> document, Parameters parameters,
                  std::deque<std::string> openFileAnswers, HostChannels channels);
 
-    void getVersionOfCorvantis(int32_t* major, int32_t* minor, int32_t* revision);
-    void showLogTab();
-    bool logText(const char* text);
-    bool messageBox(const char* text);
-    void showBusyCursor();
-    void stopBusyCursor();
-    int32_t getIDOfCurrentDocument();
-    int32_t getDocumentType(int32_t documentId);
-    bool getHeaderOfCurrentFMR(FMRHeader* header);
-    float** getSTCFloatDataOfCurrentFMR();
-    bool saveFMRAndSTC(const char* fmrPath, const char* stcName);
-    bool createMAPForCurrentFMR();
-    float** getMAPOfCurrentFMR(MapHeader* header);
-    bool setMAPParametersOfCurrentFMR(MapHeader* header);
-    bool saveMAPsOfCurrentFMR(const char* path);
-    bool getStringParameter(const char* name, char* buffer);
-    bool setStringParameter(const char* name, const char* text);
-    int32_t getIntParameter(const char* name);
-    float getFloatParameter(const char* name);
-    bool getOpenFileName(const char* title, const char* initial, const char* filter, char* buffer);
+    // One method per exported service, named and typed as the service (the host
+    // kit's list): cvGetDocumentType, cvSaveFMRAndSTC, ...
+#define CORVANTIS_SERVICE_METHOD(name, result, parameters, arguments, answer) result name parameters;
+    CVTS_CALLED_HOST_SERVICES(CORVANTIS_SERVICE_METHOD)
+#undef CORVANTIS_SERVICE_METHOD
 
     void setSaveHooks(SaveHooks hooks) { saveHooks_ = std::move(hooks); }
 

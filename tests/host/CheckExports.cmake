@@ -31,7 +31,15 @@ foreach(name createPlugin getAuthor getGUIScript getHelpFile getPluginDescriptio
     endif()
 endforeach()
 
+# The list comes from the host kit's rows; an empty or doubled one would make
+# the comparisons below vacuous or wrong.
 set(expected ${SERVICES})
+list(LENGTH expected count)
+list(REMOVE_DUPLICATES expected)
+list(LENGTH expected distinct)
+if(count EQUAL 0 OR NOT count EQUAL distinct)
+    message(FATAL_ERROR "the build's list of services is empty or names one twice: ${SERVICES}")
+endif()
 list(SORT expected)
 sorted_symbols(${HOST} host_names)
 if(NOT host_names STREQUAL expected)

@@ -1,12 +1,23 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
+#include <iostream>
 #include <memory>
+#include <stdexcept>
 #include <sstream>
 #include <string>
 
 #include "HostTestSupport.h"
 #include "host/core/HostServices.h"
+#include "host/core/ServiceExports.h"
+
+// The host's exports, declared as a plug-in's host kit types them.
+extern "C" {
+#define EXPORTED_SERVICE(name, result, parameters, arguments, answer) result name parameters;
+CVTS_CALLED_HOST_SERVICES(EXPORTED_SERVICE)
+#undef EXPORTED_SERVICE
+}
 
 namespace {
 
@@ -49,10 +60,10 @@ TEST_F(HostServicesTest, CancelledDialogLeavesTheBufferUntouched) {
     HostServices& host = session({}, true, {"/data/first.sdm"});
     char buffer[kHostTextBufferSize];
     std::strcpy(buffer, "left by the caller");
-    EXPECT_TRUE(host.getOpenFileName("Select an SDM:", "", "Design Matrix (*.sdm)", buffer));
+    EXPECT_TRUE(host.cvGetOpenFileName("Select an SDM:", "", "Design Matrix (*.sdm)", buffer));
     EXPECT_STREQ(buffer, "/data/first.sdm");
     std::strcpy(buffer, "left by the caller");
-    EXPECT_FALSE(host.getOpenFileName("Select an SDM:", "", "Design Matrix (*.sdm)", buffer));
+    EXPECT_FALSE(host.cvGetOpenFileName("Select an SDM:", "", "Design Matrix (*.sdm)", buffer));
     EXPECT_STREQ(buffer, "left by the caller");
     EXPECT_EQ(traced(),
               "cvGetOpenFileName(\"Select an SDM:\", \"\", \"Design Matrix (*.sdm)\") -> \"/data/first.sdm\"\n"
@@ -63,17 +74,17 @@ TEST_F(HostServicesTest, ParametersAreTextReadAsTextIntOrFloat) {
     HostServices& host = session();
     char buffer[kHostTextBufferSize];
     std::strcpy(buffer, "stale");
-    EXPECT_FALSE(host.getStringParameter("task", buffer));
+    EXPECT_FALSE(host.cvGetStringParameter("task", buffer));
     EXPECT_STREQ(buffer, "");
-    EXPECT_TRUE(host.setStringParameter("sdmfile", "/m/a.sdm"));
-    EXPECT_TRUE(host.getStringParameter("sdmfile", buffer));
+    EXPECT_TRUE(host.cvSetStringParameter("sdmfile", "/m/a.sdm"));
+    EXPECT_TRUE(host.cvGetStringParameter("sdmfile", buffer));
     EXPECT_STREQ(buffer, "/m/a.sdm");
-    EXPECT_TRUE(host.getStringParameter("sdmfile1", buffer));
+    EXPECT_TRUE(host.cvGetStringParameter("sdmfile1", buffer));
     EXPECT_EQ(std::strlen(buffer), 511u);
-    EXPECT_EQ(host.getIntParameter("tSNR1"), 1);
-    EXPECT_EQ(host.getIntParameter("tSNR2"), 0);
-    EXPECT_EQ(host.getFloatParameter("fmr_threshold"), 0.1f);
-    EXPECT_EQ(host.getFloatParameter("missing"), 0.0f);
+    EXPECT_EQ(host.cvGetIntParameter("tSNR1"), 1);
+    EXPECT_EQ(host.cvGetIntParameter("tSNR2"), 0);
+    EXPECT_EQ(host.cvGetFloatParameter("fmr_threshold"), 0.1f);
+    EXPECT_EQ(host.cvGetFloatParameter("missing"), 0.0f);
     EXPECT_EQ(traced(),
               "cvGetStringParameter(\"task\") -> (absent)\n"
               "cvSetStringParameter(\"sdmfile\", \"/m/a.sdm\")\n"
@@ -87,10 +98,10 @@ TEST_F(HostServicesTest, ParametersAreTextReadAsTextIntOrFloat) {
 
 TEST_F(HostServicesTest, LogAndMessageTextsEachEndWithANewline) {
     HostServices& host = session();
-    host.logText("\nQuorvex>  Running...");
-    host.logText("");
+    host.cvLogText("\nQuorvex>  Running...");
+    host.cvLogText("");
     EXPECT_FALSE(host.messageBoxShown());
-    host.messageBox("No current document available.");
+    host.cvMessageBox("No current document available.");
     EXPECT_TRUE(host.messageBoxShown());
     EXPECT_EQ(logPane.str(), "\nQuorvex>  Running...\n\n");
     EXPECT_EQ(messages.str(), "No current document available.\n");
@@ -108,15 +119,15 @@ TEST_F(HostServicesTest, DocumentAnswersFollowTheSimulation) {
     simulation.documentType = 3;
     HostServices& host = session(simulation);
     int32_t major = 0, minor = 0, revision = 0;
-    host.getVersionOfCorvantis(&major, &minor, &revision);
+    host.cvGetVersionOfCorvantis(&major, &minor, &revision);
     EXPECT_EQ(revision, -1);
-    EXPECT_EQ(host.getIDOfCurrentDocument(), 0);
-    EXPECT_EQ(host.getDocumentType(0), 3);
-    EXPECT_EQ(host.getDocumentType(1), -1);
+    EXPECT_EQ(host.cvGetIDOfCurrentDocument(), 0);
+    EXPECT_EQ(host.cvGetDocumentType(0), 3);
+    EXPECT_EQ(host.cvGetDocumentType(1), -1);
     FMRHeader header;
-    EXPECT_TRUE(host.getHeaderOfCurrentFMR(&header));
+    EXPECT_TRUE(host.cvGetHeaderOfCurrentFMR(&header));
     EXPECT_EQ(header.DimX, 2);
-    EXPECT_EQ(host.getSTCFloatDataOfCurrentFMR()[2][3], 203.0f);
+    EXPECT_EQ(host.cvGetSTCFloatDataOfCurrentFMR()[2][3], 203.0f);
     EXPECT_EQ(traced(),
               "cvGetVersionOfCorvantis() -> 2.8.-1\ncvGetIDOfCurrentDocument() -> 0\ncvGetDocumentType(0) -> 3\n"
               "cvGetDocumentType(1) -> -1\ncvGetHeaderOfCurrentFMR() -> true\n"
@@ -125,15 +136,15 @@ TEST_F(HostServicesTest, DocumentAnswersFollowTheSimulation) {
 
 TEST_F(HostServicesTest, WithoutADocumentNothingIsHandedOut) {
     HostServices& host = session({}, false);
-    EXPECT_EQ(host.getIDOfCurrentDocument(), -1);
-    EXPECT_EQ(host.getDocumentType(1), -1);
+    EXPECT_EQ(host.cvGetIDOfCurrentDocument(), -1);
+    EXPECT_EQ(host.cvGetDocumentType(1), -1);
     FMRHeader header;
     header.DimX = 77;
-    EXPECT_FALSE(host.getHeaderOfCurrentFMR(&header));
+    EXPECT_FALSE(host.cvGetHeaderOfCurrentFMR(&header));
     EXPECT_EQ(header.DimX, 77);
-    EXPECT_EQ(host.getSTCFloatDataOfCurrentFMR(), nullptr);
-    EXPECT_FALSE(host.createMAPForCurrentFMR());
-    EXPECT_FALSE(host.saveFMRAndSTC(dir.file("x.fmr").c_str(), "x"));
+    EXPECT_EQ(host.cvGetSTCFloatDataOfCurrentFMR(), nullptr);
+    EXPECT_FALSE(host.cvCreateMAPForCurrentFMR());
+    EXPECT_FALSE(host.cvSaveFMRAndSTC(dir.file("x.fmr").c_str(), "x"));
     EXPECT_EQ(messages.str(),
               "Corvantis: warning: cannot create a map: there is no current document\n"
               "Corvantis: warning: cannot save \"" + dir.file("x.fmr") + "\": there is no current document\n");
@@ -143,9 +154,9 @@ TEST_F(HostServicesTest, WithoutADocumentNothingIsHandedOut) {
 TEST_F(HostServicesTest, MapIsCreatedFilledParameterisedAndSaved) {
     HostServices& host = session();
     MapHeader header;
-    EXPECT_EQ(host.getMAPOfCurrentFMR(&header), nullptr);  // none created yet
-    EXPECT_TRUE(host.createMAPForCurrentFMR());
-    float** slices = host.getMAPOfCurrentFMR(&header);
+    EXPECT_EQ(host.cvGetMAPOfCurrentFMR(&header), nullptr);  // none created yet
+    EXPECT_TRUE(host.cvCreateMAPForCurrentFMR());
+    float** slices = host.cvGetMAPOfCurrentFMR(&header);
     ASSERT_NE(slices, nullptr);
     EXPECT_EQ(header.DimX, 2);
     EXPECT_EQ(header.DimY, 2);
@@ -155,8 +166,8 @@ TEST_F(HostServicesTest, MapIsCreatedFilledParameterisedAndSaved) {
     header.MapType = 0;
     header.LowerThreshold = 5.0f;
     header.field28 = 0;
-    EXPECT_TRUE(host.setMAPParametersOfCurrentFMR(&header));
-    EXPECT_TRUE(host.saveMAPsOfCurrentFMR(dir.file("a.map").c_str()));
+    EXPECT_TRUE(host.cvSetMAPParametersOfCurrentFMR(&header));
+    EXPECT_TRUE(host.cvSaveMAPsOfCurrentFMR(dir.file("a.map").c_str()));
 
     const std::string bytes = hosttest::readFile(dir.file("a.map"));
     ASSERT_EQ(bytes.size(), 8u + 64u + 16u);
@@ -174,16 +185,16 @@ TEST_F(HostServicesTest, MapOfOtherExtentsOrNone) {
     simulation.mapExtents = corvantis::MapExtents{5, 1, 3};
     HostServices& host = session(simulation);
     MapHeader header;
-    host.createMAPForCurrentFMR();
-    ASSERT_NE(host.getMAPOfCurrentFMR(&header), nullptr);
+    host.cvCreateMAPForCurrentFMR();
+    ASSERT_NE(host.cvGetMAPOfCurrentFMR(&header), nullptr);
     EXPECT_EQ(header.DimX, 5);
     EXPECT_EQ(header.DimZ, 3);
 
     simulation.mapNull = true;
     HostServices& failing = session(simulation);
-    failing.createMAPForCurrentFMR();
+    failing.cvCreateMAPForCurrentFMR();
     header.DimX = -9;
-    EXPECT_EQ(failing.getMAPOfCurrentFMR(&header), nullptr);
+    EXPECT_EQ(failing.cvGetMAPOfCurrentFMR(&header), nullptr);
     EXPECT_EQ(header.DimX, -9);
 }
 
@@ -191,9 +202,9 @@ TEST_F(HostServicesTest, ReadOnlyHostFailsEverySaveWithAWarningNotAMessageBox) {
     HostSimulation simulation;
     simulation.readOnly = true;
     HostServices& host = session(simulation);
-    host.createMAPForCurrentFMR();
-    EXPECT_FALSE(host.saveMAPsOfCurrentFMR(dir.file("a.map").c_str()));
-    EXPECT_FALSE(host.saveFMRAndSTC(dir.file("b.fmr").c_str(), "b"));
+    host.cvCreateMAPForCurrentFMR();
+    EXPECT_FALSE(host.cvSaveMAPsOfCurrentFMR(dir.file("a.map").c_str()));
+    EXPECT_FALSE(host.cvSaveFMRAndSTC(dir.file("b.fmr").c_str(), "b"));
     EXPECT_EQ(messages.str(),
               "Corvantis: warning: cannot save \"" + dir.file("a.map") + "\": the host is read-only (--read-only)\n"
               "Corvantis: warning: cannot save \"" + dir.file("b.fmr") + "\": the host is read-only (--read-only)\n");
@@ -204,16 +215,117 @@ TEST_F(HostServicesTest, ReadOnlyHostFailsEverySaveWithAWarningNotAMessageBox) {
 
 TEST_F(HostServicesTest, SaveAsCarriesTheNewPathIntoLaterHeaders) {
     HostServices& host = session();
-    host.getSTCFloatDataOfCurrentFMR()[0][0] = -1.0f;
-    EXPECT_TRUE(host.saveFMRAndSTC(dir.file("run_min.fmr").c_str(), "run_min"));
+    host.cvGetSTCFloatDataOfCurrentFMR()[0][0] = -1.0f;
+    EXPECT_TRUE(host.cvSaveFMRAndSTC(dir.file("run_min.fmr").c_str(), "run_min"));
     FMRHeader header;
-    host.getHeaderOfCurrentFMR(&header);
+    host.cvGetHeaderOfCurrentFMR(&header);
     EXPECT_EQ(std::string(header.FileName), dir.file("run_min.fmr"));
     EXPECT_EQ(hosttest::readFile(dir.file("run_min.stc")).substr(0, 4), hosttest::floatBytes({-1.0f}));
-    EXPECT_FALSE(host.saveMAPsOfCurrentFMR(dir.file("none.map").c_str()));
+    EXPECT_FALSE(host.cvSaveMAPsOfCurrentFMR(dir.file("none.map").c_str()));
     EXPECT_EQ(messages.str(),
               "Corvantis: warning: cannot save \"" + dir.file("none.map") + "\": no map has been created\n");
 }
+
+// What the exports write to the standard error stream while it lives.
+class ErrorStreamCapture {
+public:
+    ErrorStreamCapture() : saved_(std::cerr.rdbuf(captured_.rdbuf())) {}
+    ~ErrorStreamCapture() { std::cerr.rdbuf(saved_); }
+    ErrorStreamCapture(const ErrorStreamCapture&) = delete;
+    ErrorStreamCapture& operator=(const ErrorStreamCapture&) = delete;
+    std::string text() const { return captured_.str(); }
+
+private:
+    std::ostringstream captured_;
+    std::streambuf* saved_;
+};
+
+TEST_F(HostServicesTest, ExportsAnswerLikeAHostWithoutADocumentWhenNoSessionIsAttached) {
+    session();  // exists, but is not attached
+    const ErrorStreamCapture errors;
+    int32_t major = 7, minor = 7, revision = 7;
+    ::cvGetVersionOfCorvantis(&major, &minor, &revision);
+    EXPECT_EQ(major * 100 + minor * 10 + revision, 777);
+    EXPECT_FALSE(::cvLogText("line"));
+    EXPECT_FALSE(::cvMessageBox("text"));
+    EXPECT_EQ(::cvGetIDOfCurrentDocument(), -1);
+    EXPECT_EQ(::cvGetDocumentType(1), -1);
+    FMRHeader fmr;
+    EXPECT_FALSE(::cvGetHeaderOfCurrentFMR(&fmr));
+    EXPECT_EQ(::cvGetSTCFloatDataOfCurrentFMR(), nullptr);
+    EXPECT_FALSE(::cvCreateMAPForCurrentFMR());
+    MapHeader map;
+    EXPECT_EQ(::cvGetMAPOfCurrentFMR(&map), nullptr);
+    char buffer[kHostTextBufferSize];
+    std::strcpy(buffer, "left by the caller");
+    EXPECT_FALSE(::cvGetStringParameter("tSNR1", buffer));
+    EXPECT_FALSE(::cvGetOpenFileName("t", "", "f", buffer));
+    EXPECT_STREQ(buffer, "left by the caller");
+    EXPECT_EQ(::cvGetIntParameter("tSNR1"), 0);
+    EXPECT_EQ(::cvGetFloatParameter("fmr_threshold"), 0.0f);
+    EXPECT_FALSE(::cvSaveMAPsOfCurrentFMR(dir.file("a.map").c_str()));
+    EXPECT_FALSE(::cvSetStringParameter("tSNR1", "0"));
+    EXPECT_EQ(*services->parameters().find("tSNR1"), "1");
+    EXPECT_EQ(logPane.str(), "");
+    EXPECT_EQ(messages.str(), "");
+    EXPECT_EQ(errors.text(), "");
+    EXPECT_FALSE(hosttest::fileExists(dir.file("a.map")));
+}
+
+TEST_F(HostServicesTest, ExportsForwardToTheAttachedSessionWhileItIsAttached) {
+    HostSimulation simulation;
+    simulation.revision = 4;
+    simulation.documentId = 5;
+    simulation.documentType = 3;
+    HostServices& host = session(simulation);
+    {
+        const corvantis::ServiceAttachment attachment(host);
+        int32_t major = 0, minor = 0, revision = 0;
+        ::cvGetVersionOfCorvantis(&major, &minor, &revision);
+        EXPECT_EQ(major * 100 + minor * 10 + revision, 284);
+        EXPECT_EQ(::cvGetIDOfCurrentDocument(), 5);
+        EXPECT_EQ(::cvGetDocumentType(5), 3);
+        EXPECT_EQ(::cvGetIntParameter("tSNR1"), 1);
+        EXPECT_EQ(::cvGetFloatParameter("fmr_threshold"), 0.1f);
+        EXPECT_TRUE(::cvSetStringParameter("sdmfile", "/m/b.sdm"));
+        EXPECT_TRUE(::cvLogText("Quorvex>  Saving Maps..."));
+        EXPECT_EQ(::cvGetSTCFloatDataOfCurrentFMR()[1][2], 102.0f);
+    }
+    EXPECT_EQ(::cvGetIDOfCurrentDocument(), -1);
+    EXPECT_EQ(*host.parameters().find("sdmfile"), "/m/b.sdm");
+    EXPECT_EQ(logPane.str(), "Quorvex>  Saving Maps...\n");
+}
+
+TEST_F(HostServicesTest, AnExceptionInAServiceIsItsWarningAndItsNoSessionAnswer) {
+    HostServices& host = session();
+    corvantis::SaveHooks hooks;
+    hooks.run = [](const corvantis::FmrDocument&) { throw std::runtime_error("copy went wrong"); };
+    hooks.map = [](const corvantis::MapImage&, const corvantis::FmrDocument&, const std::string&) { throw 42; };
+    host.setSaveHooks(hooks);
+    const corvantis::ServiceAttachment attachment(host);
+    const ErrorStreamCapture errors;
+    EXPECT_FALSE(::cvSaveFMRAndSTC(dir.file("b.fmr").c_str(), "b"));
+    EXPECT_TRUE(::cvCreateMAPForCurrentFMR());
+    EXPECT_FALSE(::cvSaveMAPsOfCurrentFMR(dir.file("b.map").c_str()));
+    EXPECT_EQ(errors.text(),
+              "Corvantis: warning: cvSaveFMRAndSTC failed: copy went wrong\n"
+              "Corvantis: warning: cvSaveMAPsOfCurrentFMR failed: unknown error\n");
+    EXPECT_EQ(messages.str(), "");
+}
+
+#if !defined(_WIN32)
+// --without NAME accepts the names the host provides and runs the host built
+// without that export, which the build makes for each name it exports.
+TEST(HostVariants, EveryProvidedServiceHasAHostBuiltWithoutIt) {
+    const std::filesystem::path program = hosttest::corvantisProgram();
+    const std::vector<std::string>& names = corvantis::providedServiceNames();
+    EXPECT_EQ(names.size(), 20u);
+    for (const std::string& name : names) {
+        EXPECT_TRUE(std::filesystem::exists(program.parent_path() / ("without-" + name) / program.filename()))
+            << name;
+    }
+}
+#endif
 
 TEST(TraceText, QuotesTextsWithEscapes) {
     EXPECT_EQ(corvantis::quoted("a \"b\" \\ c\n\t\x01"), "\"a \\\"b\\\" \\\\ c\\n\\t\\x01\"");

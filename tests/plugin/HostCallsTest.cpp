@@ -27,6 +27,7 @@ std::vector<Wrapper> allWrappers() {
     return {
         {HostService::cvGetVersionOfCorvantis, [] { host::cvGetVersionOfCorvantis(&a, &b, &c); }},
         {HostService::cvShowLogTab, [] { host::cvShowLogTab(); }},
+        {HostService::cvLogText, [] { host::cvLogText("t"); }},
         {HostService::cvMessageBox, [] { host::cvMessageBox("m"); }},
         {HostService::cvShowBusyCursor, [] { host::cvShowBusyCursor(); }},
         {HostService::cvStopBusyCursor, [] { host::cvStopBusyCursor(); }},
@@ -59,8 +60,10 @@ protected:
 };
 
 TEST_F(HostCallsTest, AMissingServiceIsAnErrorNamingItNeverACall) {
+    std::vector<std::string> covered;
     for (const Wrapper& wrapper : allWrappers()) {
         const std::string name = cvts::hostServiceName(wrapper.service);
+        covered.push_back(name);
         try {
             wrapper.call();
             ADD_FAILURE() << name << " did not throw";
@@ -68,6 +71,12 @@ TEST_F(HostCallsTest, AMissingServiceIsAnErrorNamingItNeverACall) {
             EXPECT_EQ(std::string(error.what()), "Corvantis does not provide the service " + name);
         }
     }
+    // Every called service has its typed call, and only those: the first 20 of the table.
+    std::vector<std::string> called;
+    for (int i = 0; i < 20; ++i) {
+        called.emplace_back(cvts::hostServiceName(static_cast<HostService>(i)));
+    }
+    EXPECT_EQ(covered, called);
 }
 
 // Fake services: what they received, and answers the calls must pass back.
@@ -92,6 +101,14 @@ float floatParameter(const char* name) {
     return 0.25f;
 }
 bool logText(const char*) { return true; }
+bool failingSave(const char* fmrPath, const char* stcName) {
+    calls.push_back(std::string("save ") + fmrPath + " " + stcName);
+    return false;
+}
+bool shownMessage(const char* text) {
+    calls.push_back(text);
+    return true;
+}
 
 template <class F>
 void install(HostService service, F function) {
@@ -116,6 +133,15 @@ TEST_F(HostCallsTest, PresentServicesGetTheArgumentsAndPassTheResultsBack) {
     EXPECT_STREQ(buffer, "/picked.sdm");
     EXPECT_EQ(host::cvGetFloatParameter("fmr_threshold"), 0.25f);
     EXPECT_EQ(calls, (std::vector<std::string>{"type 7", "Select an SDM:||Design Matrix (*.sdm)", "fmr_threshold"}));
+}
+
+TEST_F(HostCallsTest, TrueAndFalseAnswersOfTheServicesComeBackUnchanged) {
+    calls.clear();
+    install(HostService::cvSaveFMRAndSTC, &failingSave);
+    install(HostService::cvMessageBox, &shownMessage);
+    EXPECT_FALSE(host::cvSaveFMRAndSTC("/d/a.fmr", "a"));
+    EXPECT_TRUE(host::cvMessageBox("Error: x"));
+    EXPECT_EQ(calls, (std::vector<std::string>{"save /d/a.fmr a", "Error: x"}));
 }
 
 TEST_F(HostCallsTest, LogEntryIsTheRawEntryNullWhenMissing) {

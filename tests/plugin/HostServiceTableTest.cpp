@@ -69,14 +69,16 @@ const char kKitOrder[] = R"(
     cvSetDlgFloatOutputParameter cvLaunchICADialog
 )";
 
-std::vector<std::string> kitNames() {
-    std::istringstream words(kKitOrder);
+std::vector<std::string> wordsOf(const char* text) {
+    std::istringstream words(text);
     std::vector<std::string> names;
     for (std::string name; words >> name;) {
         names.push_back(name);
     }
     return names;
 }
+
+std::vector<std::string> kitNames() { return wordsOf(kKitOrder); }
 
 void presentService() {}
 void sentinelEntry() {}
@@ -116,6 +118,18 @@ TEST_F(HostServiceTableTest, NamesAreTheKitsInItsOrderAndUnique) {
     }
     EXPECT_STREQ(cvts::hostServiceName(HostService::cvGetOpenFileName), "cvGetOpenFileName");
     EXPECT_EQ(static_cast<int>(HostService::cvGetOpenFileName), 19);
+}
+
+// The build reads the host programs' exports out of the host kit's rows on its
+// own; a row it misses or misreads would leave a host without that service.
+TEST_F(HostServiceTableTest, HostProgramsExportTheCalledServicesAsTheTableHoldsThemFirst) {
+    const std::vector<std::string> exported = wordsOf(CORVANTIS_EXPORTED_SERVICES);
+    const std::vector<std::string> kit = kitNames();
+    ASSERT_EQ(exported.size(), 20u) << CORVANTIS_EXPORTED_SERVICES;
+    for (std::size_t i = 0; i < exported.size(); ++i) {
+        EXPECT_EQ(exported[i], cvts::hostServiceName(at(static_cast<int>(i)))) << "at position " << i;
+        EXPECT_EQ(exported[i], kit[i]) << "at position " << i;
+    }
 }
 
 TEST_F(HostServiceTableTest, FillLooksUpTheVersionFirstThenEveryOtherNameOnceInOrder) {
