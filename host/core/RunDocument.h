@@ -1,5 +1,5 @@
 // Opens the run given as --fmr: an .fmr with its .stc, or (in builds with NIfTI
-// support) a 4D NIfTI-1 run, .nii or .nii.gz.
+// support) a 4D NIfTI-1 run, .nii or .nii.gz, told apart by their content.
 #pragma once
 
 #include <string>

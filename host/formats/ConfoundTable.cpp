@@ -1,13 +1,11 @@
 #include "host/formats/ConfoundTable.h"
 
-#include <cerrno>
 #include <charconv>
 #include <cmath>
-#include <cstring>
-#include <fstream>
 #include <sstream>
 
 #include "host/formats/HostErrors.h"
+#include "host/formats/SafeInput.h"
 
 namespace corvantis {
 
@@ -54,7 +52,7 @@ const std::vector<std::optional<double>>* ConfoundTable::column(const std::strin
 }
 
 ConfoundTable parseConfoundTable(const std::string& text, const std::string& path) {
-    std::istringstream in(text);
+    std::istringstream in(text.substr(byteOrderMarkLength(text)));
     std::string line;
     if (!std::getline(in, line)) {
         throw DocumentError(inQuotes(path) + ": the table is empty; its first row must name the columns");
@@ -63,8 +61,10 @@ ConfoundTable parseConfoundTable(const std::string& text, const std::string& pat
     table.path = path;
     for (const std::string& name : fieldsOf(line)) table.names.push_back(trimmed(name));
     table.columns.resize(table.names.size());
-    for (std::size_t row = 1; std::getline(in, line); ++row) {
+    // Rows are counted as data rows, so a row number is the volume it holds.
+    for (std::size_t row = 0; std::getline(in, line);) {
         if (line.empty() || line == "\r") continue;
+        ++row;
         const std::vector<std::string> fields = fieldsOf(line);
         const std::string rowName = inQuotes(path) + ": row " + std::to_string(row);
         if (fields.size() != table.names.size()) {
@@ -79,14 +79,7 @@ ConfoundTable parseConfoundTable(const std::string& text, const std::string& pat
 }
 
 ConfoundTable readConfoundTable(const std::string& path) {
-    errno = 0;
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        throw DocumentError("cannot open the table " + inQuotes(path) + ": " + std::strerror(errno));
-    }
-    std::ostringstream text;
-    text << in.rdbuf();
-    return parseConfoundTable(text.str(), path);
+    return parseConfoundTable(readTextFile(path, "the table"), path);
 }
 
 } // namespace corvantis

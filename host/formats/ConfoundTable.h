@@ -1,6 +1,7 @@
 // A tab-separated table of regressors as preprocessing pipelines write them:
 // one header row of column names, then one row per volume; "n/a" marks a value
-// that is not defined (the first row of a derivative, for example).
+// that is not defined (the first row of a derivative, for example). A UTF-8
+// byte-order mark before the header row is skipped.
 #pragma once
 
 #include <optional>

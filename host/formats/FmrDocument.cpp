@@ -1,15 +1,17 @@
 #include "host/formats/FmrDocument.h"
 
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
+#include <istream>
 #include <limits>
-#include <sstream>
+#include <new>
+#include <optional>
+#include <streambuf>
 
 #include "host/formats/AtomicFile.h"
 #include "host/formats/HostErrors.h"
+#include "host/formats/SafeInput.h"
 
 namespace corvantis {
 
@@ -19,21 +21,32 @@ namespace {
 
 constexpr int32_t kMaxInt32 = std::numeric_limits<int32_t>::max();
 
-std::string readWholeFile(const std::string& path) {
-    errno = 0;
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        throw DocumentError("cannot open " + inQuotes(path) + ": " + std::strerror(errno));
+// The time courses come through an istream; this one reads the safely opened
+// file straight into the caller's buffer.
+class InputFileBuffer : public std::streambuf {
+public:
+    explicit InputFileBuffer(InputFile& file) : file_(file) {}
+
+protected:
+    std::streamsize xsgetn(char* bytes, std::streamsize count) override {
+        std::streamsize done = 0;
+        if (count > 0 && gptr() < egptr()) {
+            *bytes = *gptr();
+            gbump(1);
+            done = 1;
+        }
+        return done + static_cast<std::streamsize>(file_.read(bytes + done, static_cast<std::size_t>(count - done)));
     }
-    // A device or pipe such as /dev/zero never ends: reading it whole would hang and grow without bound.
-    std::error_code statusError;
-    if (!fs::is_regular_file(path, statusError)) {
-        throw DocumentError("cannot open " + inQuotes(path) + ": not a regular file");
+    int_type underflow() override {
+        if (file_.read(&one_, 1) == 0) return traits_type::eof();
+        setg(&one_, &one_, &one_ + 1);
+        return traits_type::to_int_type(one_);
     }
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+
+private:
+    InputFile& file_;
+    char one_ = 0;
+};
 
 const std::string& required(const FmrText& text, const std::string& key, const std::string& source) {
     const std::string* value = text.find(key);
@@ -88,6 +101,12 @@ RunLayout layoutOf(const FmrText& text, const std::string& source) {
         throw DocumentError(inQuotes(source) + ": DimX x DimY x DimZ is " + std::to_string(voxels) +
                             " voxels; a run holds at most 2147483647");
     }
+    // A run without voxels or volumes gives the plug-in nothing to fit and every map no slice.
+    if (voxels == 0 || layout.nrOfVolumes == 0) {
+        throw DocumentError(inQuotes(source) + ": the run's extents are " + std::to_string(layout.dimX) + " x " +
+                            std::to_string(layout.dimY) + " x " + std::to_string(layout.dimZ) + " with " +
+                            std::to_string(layout.nrOfVolumes) + " volumes; each must be at least 1");
+    }
     for (const char* key : {"TR", "VoxelSizeX", "VoxelSizeY", "VoxelSizeZ"}) {
         checkOptionalNumber(text, key, source);
     }
@@ -98,30 +117,29 @@ std::string typeName(int32_t dataType) { return dataType == kDataTypeInt16 ? "in
 
 TimeCourses readTimeCourses(const fs::path& stcPath, const RunLayout& layout) {
     const std::string shown = stcPath.string();
-    errno = 0;
-    std::ifstream in(stcPath, std::ios::binary);
-    std::error_code sizeError;
-    const uintmax_t bytes = fs::file_size(stcPath, sizeError);
-    if (!in || sizeError) {
-        throw DocumentError("cannot open the time-course file " + inQuotes(shown) + ": " +
-                            (sizeError ? sizeError.message() : std::string(std::strerror(errno))));
-    }
+    const std::string noun = "the time-course file";
+    InputFile file = InputFile::open(shown, noun);
     // Both counts are below 2^31, so their product and the byte count fit in 64 bits.
-    const uintmax_t values = static_cast<uintmax_t>(layout.nrOfVolumes) * static_cast<uintmax_t>(layout.voxels());
-    const uintmax_t expected = values * TimeCourses::valueSize(layout.dataType);
-    if (bytes != expected) {
-        throw DocumentError(inQuotes(shown) + ": the time-course file holds " + std::to_string(bytes) +
-                            " bytes; " + std::to_string(layout.nrOfVolumes) + " volumes of " +
-                            std::to_string(layout.dimX) + " x " + std::to_string(layout.dimY) + " x " +
-                            std::to_string(layout.dimZ) + " " + typeName(layout.dataType) + " values take " +
-                            std::to_string(expected));
+    const uint64_t values = static_cast<uint64_t>(layout.nrOfVolumes) * static_cast<uint64_t>(layout.voxels());
+    const uint64_t expected = values * TimeCourses::valueSize(layout.dataType);
+    checkSize(shown, noun, file.size(), expected, expected,
+              std::to_string(layout.nrOfVolumes) + " volumes of " + std::to_string(layout.dimX) + " x " +
+                  std::to_string(layout.dimY) + " x " + std::to_string(layout.dimZ) + " " + typeName(layout.dataType) +
+                  " values take " + std::to_string(expected));
+    std::optional<TimeCourses> timeCourses;
+    try {
+        timeCourses.emplace(layout.nrOfVolumes, layout.voxels(), layout.dataType);
+    } catch (const std::bad_alloc&) {
+        throw DocumentError(inQuotes(shown) + ": there is not enough memory for its " + std::to_string(expected) +
+                            " bytes of time courses");
     }
-    TimeCourses timeCourses(layout.nrOfVolumes, layout.voxels(), layout.dataType);
-    timeCourses.readFrom(in);
+    InputFileBuffer buffer(file);
+    std::istream in(&buffer);
+    timeCourses->readFrom(in);
     if (!in && expected > 0) {
         throw DocumentError("cannot read the time-course file " + inQuotes(shown));
     }
-    return timeCourses;
+    return std::move(*timeCourses);
 }
 
 std::string absolutePath(const std::string& path) { return fs::absolute(fs::path(path)).lexically_normal().string(); }
@@ -143,7 +161,7 @@ FmrDocument::FmrDocument(std::string path, FmrText text, RunLayout layout, TimeC
     : path_(std::move(path)), text_(std::move(text)), layout_(layout), timeCourses_(std::move(timeCourses)) {}
 
 FmrDocument FmrDocument::open(const std::string& path) {
-    FmrText text = FmrText::parse(readWholeFile(path), path);
+    FmrText text = FmrText::parse(readTextFile(path), path);
     const RunLayout layout = layoutOf(text, path);
     const std::string& stcFile = required(text, "STCFile", path);
     if (stcFile.empty()) {

@@ -3,6 +3,7 @@
 #include <sstream>
 
 #include "host/formats/HostErrors.h"
+#include "host/formats/SafeInput.h"
 
 namespace corvantis {
 
@@ -26,7 +27,7 @@ std::string where(const std::string& sourceName, int line) {
 
 FmrText FmrText::parse(const std::string& text, const std::string& sourceName) {
     FmrText result;
-    std::istringstream lines(text);
+    std::istringstream lines(text.substr(byteOrderMarkLength(text)));
     std::string raw;
     int lineNumber = 0;
     while (std::getline(lines, raw)) {

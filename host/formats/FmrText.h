@@ -1,6 +1,7 @@
 // The text of an .fmr file: one "Key: value" per line, blank lines and lines
-// starting with '#' ignored. Every key is kept in its order, known or not, so a
-// saved document writes back what it read.
+// starting with '#' ignored, as is a UTF-8 byte-order mark before the first
+// line. Every key is kept in its order, known or not, so a saved document
+// writes back what it read.
 #pragma once
 
 #include <string>

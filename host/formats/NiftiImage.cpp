@@ -52,21 +52,6 @@ bool isRealDataType(int datatype) {
 
 bool isNiftiPath(const std::string& path) { return endsWith(path, ".nii") || endsWith(path, ".nii.gz"); }
 
-NiftiImagePtr readNiftiImage(const std::string& path, bool withData) {
-    if (!std::filesystem::is_regular_file(path)) {
-        throw DocumentError("cannot open " + inQuotes(path) + ": no such file");
-    }
-    nifti_set_debug_level(0);  // our own message says what went wrong
-    NiftiImagePtr image(nifti_image_read(path.c_str(), withData ? 1 : 0));
-    if (!image || (withData && image->data == nullptr)) {
-        throw DocumentError(inQuotes(path) + " cannot be read as a NIfTI-1 image");
-    }
-    if (image->nifti_type != NIFTI_FTYPE_NIFTI1_1) {
-        throw DocumentError(inQuotes(path) + " is not a single-file NIfTI-1 image");
-    }
-    return image;
-}
-
 NiftiImagePtr newImage(int nx, int ny, int nz, int nt, int datatype) {
     const int dims[8] = {nt > 1 ? 4 : 3, nx, ny, nz, nt, 1, 1, 1};
     NiftiImagePtr image(nifti_make_new_nim(dims, datatype, 1));

@@ -17,8 +17,11 @@ using NiftiImagePtr = std::unique_ptr<nifti_image, NiftiImageFree>;
 // True for names niftilib reads as one NIfTI-1 file: ".nii" or ".nii.gz".
 bool isNiftiPath(const std::string& path);
 
-// The header, and the values when withData. Throws DocumentError when the file
-// cannot be read as NIfTI-1 (a NIfTI-2 file included).
+// The header, and every value when withData (NiftiReader.cpp). Compressed or
+// not is told by the content, not the name. Throws DocumentError naming the file
+// when it is not a regular file, is no single-file NIfTI-1 image (a NIfTI-2 file
+// included), has an extent below 1, places its values outside the file or
+// before byte 352, or ends before its last value.
 NiftiImagePtr readNiftiImage(const std::string& path, bool withData);
 
 // A new image of the given extents (nt = 1 for a 3D image) and data type

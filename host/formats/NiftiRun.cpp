@@ -1,5 +1,6 @@
 #include "host/formats/NiftiRun.h"
 
+#include <cctype>
 #include <filesystem>
 #include <sstream>
 
@@ -71,8 +72,18 @@ TimeCourses timeCoursesOf(const nifti_image& image) {
 } // namespace
 
 std::string fmrPathOfNifti(const std::string& path) {
-    const std::size_t cut = path.size() - (path.size() >= 7 && path.compare(path.size() - 7, 7, ".nii.gz") == 0 ? 7 : 4);
-    return path.substr(0, cut) + ".fmr";
+    const auto endsWith = [&path](const std::string& end) {
+        if (path.size() < end.size()) return false;
+        for (std::size_t i = 0; i < end.size(); ++i) {
+            if (std::tolower(static_cast<unsigned char>(path[path.size() - end.size() + i])) != end[i]) return false;
+        }
+        return true;
+    };
+    // The content, not the name, makes a file NIfTI: any other name loses its extension.
+    const std::size_t cut = endsWith(".nii.gz") ? 7
+                            : endsWith(".nii")  ? 4
+                                                : std::filesystem::path(path).extension().string().size();
+    return path.substr(0, path.size() - cut) + ".fmr";
 }
 
 FmrDocument openNiftiRun(const std::string& path) {

@@ -18,7 +18,8 @@ constexpr const char kNiftiSourceKey[] = "NiftiSource";
 // image that is not 4D, and for values that are not real numbers.
 FmrDocument openNiftiRun(const std::string& path);
 
-// "run.nii.gz" and "run.nii" give "run.fmr".
+// "run.nii.gz" and "run.nii" give "run.fmr", "RUN.NII.GZ" gives "RUN.fmr"; a
+// NIfTI run of another name gives its name with the extension replaced.
 std::string fmrPathOfNifti(const std::string& path);
 
 } // namespace corvantis

@@ -113,18 +113,43 @@ float brightestOf(const std::vector<float>& mean) {
     return brightest;
 }
 
-MosaicLayout mosaicLayout(int dimX, int dimY, int dimZ, int zoom, int titleWidth) {
+// A picture of at most this many pixels (768 MiB of RGB) and at most this wide
+// or high: a map of a few hundred voxels a side fits many times over.
+constexpr int64_t kMaxPicturePixels = int64_t(1) << 28;
+constexpr int64_t kMaxPictureSide = 1000000;
+
+// Every size is worked out in 64 bits and bounded before it becomes an int:
+// extents from a map's header may be anything up to 2^31 - 1.
+MosaicLayout mosaicLayout(int dimX, int dimY, int dimZ, int zoom, int titleWidth, std::size_t panels) {
+    const int64_t x = std::max(dimX, 1), y = std::max(dimY, 1), z = std::max(dimZ, 1);
+    const int64_t pixels = zoom > 0 ? zoom : std::max<int64_t>(1, 96 / std::max(x, y));
+    const auto columns = std::max<int64_t>(1, static_cast<int64_t>(std::ceil(std::sqrt(static_cast<double>(z)))));
+    const int64_t rows = (z + columns - 1) / columns;
+    const int64_t mosaicWidth = columns * (x * pixels + kGap) - kGap;
+    const int64_t mosaicHeight = std::max<int64_t>(rows * (y * pixels + kGap) - kGap, 24);
+    const int64_t width =
+        std::max<int64_t>(kMargin + mosaicWidth + kBarGap + kBarWidth + 3 + kLabelWidth, titleWidth + 2 * kMargin);
+    const int64_t panelHeight = kTitleHeight + mosaicHeight + kMargin;
+    // Each factor is bounded before a product is taken, so none of them wraps.
+    const bool fits = width <= kMaxPictureSide && panelHeight <= kMaxPictureSide &&
+                      static_cast<uint64_t>(panels) <= static_cast<uint64_t>(kMaxPictureSide);
+    const int64_t height = fits ? panelHeight * static_cast<int64_t>(panels) : 0;
+    if (!fits || height > kMaxPictureSide || width * height > kMaxPicturePixels) {
+        throw DocumentError(std::to_string(panels) + " maps of " + std::to_string(dimX) + " x " + std::to_string(dimY) +
+                            " x " + std::to_string(dimZ) + " voxels make panels of " + std::to_string(width) + " x " +
+                            std::to_string(panelHeight) + " pixels; a picture holds at most " +
+                            std::to_string(kMaxPictureSide) + " pixels a side and " +
+                            std::to_string(kMaxPicturePixels) + " in all");
+    }
     MosaicLayout layout;
-    layout.dimX = std::max(dimX, 1);
-    layout.dimY = std::max(dimY, 1);
-    layout.dimZ = std::max(dimZ, 1);
-    layout.zoom = zoom > 0 ? zoom : std::max(1, 96 / std::max(layout.dimX, layout.dimY));
-    layout.columns = std::max(1, static_cast<int>(std::ceil(std::sqrt(static_cast<double>(layout.dimZ)))));
-    layout.rows = (layout.dimZ + layout.columns - 1) / layout.columns;
-    const int mosaicWidth = layout.columns * (layout.dimX * layout.zoom + kGap) - kGap;
-    const int mosaicHeight = std::max(layout.rows * (layout.dimY * layout.zoom + kGap) - kGap, 24);
-    layout.width = std::max(kMargin + mosaicWidth + kBarGap + kBarWidth + 3 + kLabelWidth, titleWidth + 2 * kMargin);
-    layout.panelHeight = kTitleHeight + mosaicHeight + kMargin;
+    layout.dimX = static_cast<int>(x);
+    layout.dimY = static_cast<int>(y);
+    layout.dimZ = static_cast<int>(z);
+    layout.zoom = static_cast<int>(pixels);
+    layout.columns = static_cast<int>(columns);
+    layout.rows = static_cast<int>(rows);
+    layout.width = static_cast<int>(width);
+    layout.panelHeight = static_cast<int>(panelHeight);
     return layout;
 }
 
@@ -149,7 +174,7 @@ MosaicLayout panelLayout(const std::vector<MapPanel>& panels, int zoom) {
         }
         titleWidth = std::max(titleWidth, textWidth(titleOf(panel)));
     }
-    return mosaicLayout(first.DimX, first.DimY, first.DimZ, zoom, titleWidth);
+    return mosaicLayout(first.DimX, first.DimY, first.DimZ, zoom, titleWidth, panels.size());
 }
 
 bool mapColour(float value, float lower, float upper, uint8_t rgb[3]) {

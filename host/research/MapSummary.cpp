@@ -2,40 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
-#include <fstream>
-#include <sstream>
-
-#include "host/formats/HostErrors.h"
-#include "host/formats/MapImage.h"
 
 namespace corvantis {
-
-MapContents readMapFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        throw DocumentError("cannot open the map " + inQuotes(path));
-    }
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    const std::string data = bytes.str();
-    const std::size_t headerEnd = kMapFileMagicLength + sizeof(MapHeader);
-    if (data.size() < headerEnd || data.compare(0, kMapFileMagicLength, kMapFileMagic) != 0) {
-        throw DocumentError(inQuotes(path) + " is not a map file");
-    }
-    MapContents map;
-    std::memcpy(&map.header, data.data() + kMapFileMagicLength, sizeof map.header);
-    const MapHeader& h = map.header;
-    const int64_t count = static_cast<int64_t>(h.DimX) * h.DimY * h.DimZ;
-    if (h.DimX < 0 || h.DimY < 0 || h.DimZ < 0 ||
-        static_cast<int64_t>(data.size() - headerEnd) != count * static_cast<int64_t>(sizeof(float))) {
-        throw DocumentError(inQuotes(path) + " does not hold the " + std::to_string(count) +
-                            " values its header announces");
-    }
-    map.values.resize(static_cast<std::size_t>(count));
-    std::memcpy(map.values.data(), data.data() + headerEnd, map.values.size() * sizeof(float));
-    return map;
-}
 
 MapStatistics summarize(const MapContents& map) {
     MapStatistics s;

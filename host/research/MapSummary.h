@@ -1,21 +1,11 @@
-// Reading a saved .map back and describing its values in a few numbers.
+// The values of a saved map described in a few numbers.
 #pragma once
 
 #include <cstdint>
-#include <string>
-#include <vector>
 
-#include "plugin/HostKit.h"
+#include "host/formats/MapFile.h"
 
 namespace corvantis {
-
-struct MapContents {
-    MapHeader header{};
-    std::vector<float> values;  // DimZ slices of DimY x DimX values, x fastest
-};
-
-// Throws DocumentError naming the file when it is not a complete .map file.
-MapContents readMapFile(const std::string& path);
 
 // Over the voxels that hold a value (not exactly 0.0, the mark of a voxel
 // outside the mask) and are finite.

@@ -125,8 +125,10 @@ TEST(NiftiRun, RefusesImagesThatAreNotFourDimensionalAndUnreadableFiles) {
     writeRun(dir.file("five.nii.gz"), "3,2,2,4,2", "float32", 0.0, 0.0);
     EXPECT_EQ(refusal(dir.file("five.nii.gz")), "\"" + dir.file("five.nii.gz") + "\" is a 5D image; a functional run is 4D (x, y, z, time)");
     hosttest::writeFile(dir.file("junk.nii"), std::string(400, 'x'));
-    EXPECT_EQ(refusal(dir.file("junk.nii")), "\"" + dir.file("junk.nii") + "\" cannot be read as a NIfTI-1 image");
-    EXPECT_EQ(refusal(dir.file("absent.nii.gz")), "cannot open \"" + dir.file("absent.nii.gz") + "\": no such file");
+    EXPECT_EQ(refusal(dir.file("junk.nii")),
+              "\"" + dir.file("junk.nii") + "\" is not a NIfTI-1 image: it has no NIfTI-1 magic \"n+1\" at byte 344");
+    EXPECT_EQ(refusal(dir.file("absent.nii.gz")),
+              "cannot open \"" + dir.file("absent.nii.gz") + "\": No such file or directory");
 }
 
 TEST(NiftiRun, TheCommandLineRefusesWithTheMessage) {
@@ -135,7 +137,8 @@ TEST(NiftiRun, TheCommandLineRefusesWithTheMessage) {
     const hosttest::Outcome outcome =
         hosttest::runProgram(hosttest::corvantisProgram(), {"--fmr", dir.file("junk.nii.gz"), "start"});
     EXPECT_EQ(outcome.status, 1);
-    EXPECT_EQ(outcome.err, "Corvantis: error: \"" + dir.file("junk.nii.gz") + "\" cannot be read as a NIfTI-1 image\n");
+    EXPECT_EQ(outcome.err, "Corvantis: error: \"" + dir.file("junk.nii.gz") +
+                               "\" is not a NIfTI-1 image: it has no NIfTI-1 magic \"n+1\" at byte 344\n");
 }
 
 } // namespace

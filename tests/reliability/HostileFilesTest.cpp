@@ -243,7 +243,7 @@ TEST(HostileRuns, BinaryGarbageIsRefusedAtItsFirstKeylessLine) {
 
 // Reading /dev/zero whole never ended and grew without bound.
 TEST(HostileRuns, ADeviceIsNotADocument) {
-    EXPECT_EQ(fmrOutcome("/dev/zero"), "DocumentError: cannot open \"/dev/zero\": not a regular file");
+    EXPECT_EQ(fmrOutcome("/dev/zero"), "DocumentError: cannot open \"/dev/zero\": it is a device, not a regular file");
 }
 
 TEST(HostileRuns, APathOf600CharactersIsTooLongForTheHeader) {
