@@ -35,6 +35,9 @@ one row per volume, "n/a" where a value is undefined):
   --fmr RUN           the same, with N the run's number of volumes
   --output FILE       the .sdm to write (not one of the tables or the run)
 "n/a" becomes the mean of the column's defined values; a constant comes last.
+A value that is not a finite number ("inf", "nan", "1e999") and a design value
+beyond the range of a float (a square or derivative of a large value) are
+refused, naming the column and the row (the volume, from 1); nothing is written.
 The options that take columns may be repeated. The usual 24-parameter motion
 model is --confounds M --derivatives M --squares M with M the six motion columns.
 )";

@@ -1,4 +1,6 @@
 // The default command: one plug-in run from loading to destruction.
+#include <algorithm>
+#include <charconv>
 #include <deque>
 #include <fstream>
 #include <iostream>
@@ -6,11 +8,14 @@
 #include <sstream>
 
 #include "host/commands/CommandLine.h"
+#include "host/core/AnalysedVoxels.h"
 #include "host/core/DialogScript.h"
 #include "host/core/ExecutablePath.h"
 #include "host/formats/FmrDocument.h"
 #include "host/formats/HostErrors.h"
 #include "host/core/HostServices.h"
+#include "host/core/HostWarnings.h"
+#include "host/core/ParameterKinds.h"
 #include "host/commands/HostVariant.h"
 #include "host/core/PluginLibrary.h"
 #include "host/core/RunDocument.h"
@@ -21,6 +26,7 @@
 #include "host/commands/Command.h"
 #include "host/commands/OutputCheck.h"
 #include "host/formats/RunFiles.h"
+#include "host/formats/SafeInput.h"
 
 namespace corvantis {
 
@@ -51,7 +57,13 @@ The plug-in and its parameters:
                         beside this program)
   --set NAME=VALUE      set a parameter (repeatable; the last one wins). Before
                         that, every param("name", "default"); line of the
-                        plug-in's dialog script (beside the plug-in) sets one
+                        plug-in's dialog script (beside the plug-in) sets one.
+                        NAME must be one the script declares, and VALUE of the
+                        kind its default marks: "0" or "1" an integer switch
+                        (a whole number, blanks around it allowed), any other
+                        number a finite number ("inf" and "nan" are not),
+                        anything else, "" too, any text. Anything else is a
+                        command-line mistake. Without a script nothing is checked
   --open-file PATH      the answer of the next file dialog (repeatable); when
                         none is left the dialog is cancelled, which leaves the
                         caller's buffer as it was
@@ -74,15 +86,23 @@ Output:
                         arguments (texts quoted) and its result after "->";
                         put in place when the run ends. FILE must not be the
                         run, its .stc, a design or the plug-in
+  --strict              any warning fails the run (exit status 3), for scripts
   --help                this text
 
 The log pane is stdout: each cvLogText text as received, then a newline. The
 message box is stderr: each cvMessageBox text, then a newline. The host's own
-warnings and errors go to stderr too and start with "Corvantis:".
+lines go to stderr too and start with "Corvantis: " (warnings with
+"Corvantis: warning: "). It warns of a TASK the dialog script never gives the
+plug-in (the plug-in gets it all the same) and, before a start, of an empty
+sdmfile1 or sdmfile2. After each start that shows no message box it says how
+many voxels were analysed: those whose time course stays above fmr_threshold
+(its smallest value, taken from the first volume on, is greater; a NaN in the
+first volume fails a voxel, a later one is passed over), and warns when none was.
 
 Exit status: 0 when initPlugin succeeded and no message box was shown; 1 when a
 message box was shown, initPlugin failed, or the document or the plug-in could
-not be loaded; 2 for a mistake in the command line.
+not be loaded; 2 for a mistake in the command line; 3 with --strict when the
+run would have ended with 0 but the host gave a warning.
 
 Files:
   .fmr  text, one "Key: value" per line; blank lines and lines starting with #
@@ -102,7 +122,23 @@ const std::vector<OptionSpec> kOptions = {
     {"plugin", true},     {"fmr", true},           {"set", true},         {"open-file", true},
     {"host-version", true}, {"trace", true},       {"document-type", true}, {"document-id", true},
     {"map-null", false},  {"map-dims", true},      {"read-only", false},  {"without", true},
-    {"nifti", false},
+    {"nifti", false},     {"strict", false},
+};
+
+// The exit status of a run that gave a warning under --strict.
+constexpr int kStrictWarningStatus = 3;
+
+// The task that compares the models, and the parameters it reads that the host checks first.
+const char kStartTask[] = "start";
+const char* const kDesignParameters[] = {"sdmfile1", "sdmfile2"};
+const char kThresholdParameter[] = "fmr_threshold";
+
+// What the dialog script beside the plug-in declares; read is false when there
+// was no script to read, and then nothing can be checked against it.
+struct DialogDeclarations {
+    bool read = false;
+    std::vector<ParameterDefault> parameters;
+    std::vector<std::string> tasks;
 };
 
 int32_t int32Option(const CommandLine& line, const std::string& name, int32_t fallback) {
@@ -172,25 +208,96 @@ std::vector<ParameterDefault> parameterSettings(const CommandLine& line) {
     return settings;
 }
 
-Parameters startingParameters(const PluginLibrary& plugin, const std::vector<ParameterDefault>& settings) {
-    Parameters parameters;
+DialogDeclarations readDialogScript(const PluginLibrary& plugin, HostWarnings& warnings) {
+    DialogDeclarations dialog;
     const std::filesystem::path script =
         std::filesystem::path(plugin.path()).parent_path() / plugin.text("getGUIScript");
-    std::ifstream in(script, std::ios::binary);
-    if (in) {
-        std::ostringstream text;
-        text << in.rdbuf();
-        for (const ParameterDefault& entry : parseDialogDefaults(text.str())) {
-            parameters.set(entry.first, entry.second);
-        }
-    } else {
-        std::cerr << "Corvantis: warning: no dialog script " << inQuotes(script.string())
-                  << "; the parameters start empty" << std::endl;
+    try {
+        const std::string text = readTextFile(script.string(), "the dialog script");
+        dialog.parameters = parseDialogDefaults(text);
+        dialog.tasks = parseDialogTasks(text);
+        dialog.read = true;
+    } catch (const DocumentError& error) {
+        warnings.warn(std::string(error.what()) + "; the parameters start empty and --set is not checked");
+    }
+    return dialog;
+}
+
+// The dialog's defaults, then the settings, each of a declared parameter and of its kind.
+Parameters startingParameters(const DialogDeclarations& dialog, const std::vector<ParameterDefault>& settings) {
+    Parameters parameters;
+    for (const ParameterDefault& entry : dialog.parameters) {
+        parameters.set(entry.first, entry.second);
     }
     for (const ParameterDefault& entry : settings) {
+        const std::optional<std::string> problem =
+            dialog.read ? settingProblem(dialog.parameters, entry.first, entry.second) : std::nullopt;
+        if (problem) {
+            throw UsageError("--set: " + *problem);
+        }
         parameters.set(entry.first, entry.second);
     }
     return parameters;
+}
+
+std::string listed(const std::vector<std::string>& names) {
+    std::string text;
+    for (const std::string& name : names) text += (text.empty() ? "" : ", ") + name;
+    return text.empty() ? "none" : text;
+}
+
+// What the host can tell before a task that the plug-in would not say: a task
+// its dialog never gives it (which it ignores), a start without a design.
+void warnBeforeTask(const std::string& task, const DialogDeclarations& dialog, const Parameters& parameters,
+                    HostWarnings& warnings) {
+    if (dialog.read && std::find(dialog.tasks.begin(), dialog.tasks.end(), task) == dialog.tasks.end()) {
+        warnings.warn("the dialog offers no task " + inQuotes(task) + " (it offers " + listed(dialog.tasks) +
+                      "); the plug-in is given it all the same");
+    }
+    if (task != kStartTask) {
+        return;
+    }
+    for (const char* name : kDesignParameters) {
+        const std::string* value = parameters.find(name);
+        if (value == nullptr || value->empty()) {
+            warnings.warn(std::string("the parameter ") + name + " is empty: the start task has no design file for it");
+        }
+    }
+}
+
+// The shortest text that reads back as the same float: the threshold as typed, mostly.
+std::string shortestText(float value) {
+    char text[32];
+    const std::to_chars_result written = std::to_chars(text, text + sizeof text, value);
+    return std::string(text, written.ptr);
+}
+
+// The voxels a start analyses, counted on the run's data as the plug-in gets it.
+struct StartCount {
+    int64_t analysed = 0;
+    int64_t voxels = 0;
+    float threshold = 0.0f;
+};
+
+std::optional<StartCount> countBeforeStart(HostServices& services) {
+    const std::optional<FmrDocument>& document = services.document();
+    if (!document || document->timeCourses().dataType() != kDataTypeFloat32) {
+        return std::nullopt;
+    }
+    // The threshold as cvGetFloatParameter answers it.
+    const std::string* text = services.parameters().find(kThresholdParameter);
+    const float threshold = text == nullptr ? 0.0f : parseFloatParameter(*text);
+    return StartCount{countAnalysedVoxels(document->timeCourses(), threshold), document->timeCourses().voxels(),
+                      threshold};
+}
+
+void reportStart(const StartCount& count, HostWarnings& warnings) {
+    const std::string threshold = shortestText(count.threshold);
+    warnings.note(std::to_string(count.analysed) + " of " + std::to_string(count.voxels) +
+                  " voxels analysed (time course above the threshold " + threshold + " in every volume)");
+    if (count.analysed == 0) {
+        warnings.warn("no voxel's time course stays above the threshold " + threshold + "; every map is empty");
+    }
 }
 
 // The arguments for the host without a service: the same run, spelled out.
@@ -202,8 +309,9 @@ std::vector<std::string> argumentsForVariant(const CommandLine& line) {
     for (const ParsedOption& option : line.options) {
         if (option.name != "without") {
             args.push_back("--" + option.name);
-            const bool isSwitch = option.name == "map-null" || option.name == "read-only" || option.name == "nifti";
-            if (!isSwitch) {
+            const auto spec = std::find_if(kOptions.begin(), kOptions.end(),
+                                           [&](const OptionSpec& known) { return known.name == option.name; });
+            if (spec != kOptions.end() && spec->takesValue) {
                 args.push_back(option.value);
             }
         }
@@ -231,13 +339,14 @@ bool callPlugin(const char* what, Call call, bool& failed) {
 // The plug-in's whole life on the opened document; the exit status.
 int runWithDocument(const CommandLine& line, const HostSimulation& simulation,
                     const std::vector<ParameterDefault>& settings, std::optional<FmrDocument> document,
-                    Trace& trace) {
+                    Trace& trace, HostWarnings& warnings) {
     const PluginLibrary plugin(line.value("plugin").value_or(defaultPluginPath().string()));
     for (const char* text : kPluginTextExports) {
         plugin.text(text);
     }
+    const DialogDeclarations dialog = readDialogScript(plugin, warnings);
     const std::vector<std::string> openFiles = line.values("open-file");
-    HostServices services(simulation, std::move(document), startingParameters(plugin, settings),
+    HostServices services(simulation, std::move(document), startingParameters(dialog, settings),
                           std::deque<std::string>(openFiles.begin(), openFiles.end()),
                           HostChannels{std::cout, std::cerr, trace});
     const ServiceAttachment attachment(services);
@@ -253,8 +362,13 @@ int runWithDocument(const CommandLine& line, const HostSimulation& simulation,
     bool failed = false;
     const bool initialised = callPlugin("initPlugin", [&] { return object->initPlugin(); }, failed);
     for (std::size_t i = 0; initialised && !failed && i < line.operands.size(); ++i) {
-        services.parameters().set("task", line.operands[i]);
+        const std::string& task = line.operands[i];
+        warnBeforeTask(task, dialog, services.parameters(), warnings);
+        const std::optional<StartCount> count = task == kStartTask ? countBeforeStart(services) : std::nullopt;
+        services.parameters().set("task", task);
         callPlugin("execute", [&] { return object->execute(); }, failed);
+        // A start that ended in an error analysed nothing worth counting.
+        if (count && !failed && !services.messageBoxShown()) reportStart(*count, warnings);
     }
     object.reset();
     return initialised && !failed && !services.messageBoxShown() ? 0 : 1;
@@ -269,6 +383,17 @@ std::vector<std::string> namedInputs(const CommandLine& line, const std::vector<
         if (setting.first == "sdmfile1" || setting.first == "sdmfile2") inputs.push_back(setting.second);
     }
     return inputs;
+}
+
+// Under --strict a run that gave any warning fails, for scripts that must not miss one.
+int strictStatus(bool strict, int status, HostWarnings& warnings) {
+    if (!strict || status != 0 || warnings.count() == 0) {
+        return status;
+    }
+    const int count = warnings.count();
+    warnings.note("error: --strict and " + std::to_string(count) + (count == 1 ? " warning" : " warnings") +
+                  ": exit status " + std::to_string(kStrictWarningStatus));
+    return kStrictWarningStatus;
 }
 
 // The error that ended the run is the one main reports; a trace that could not
@@ -295,6 +420,7 @@ int runPlugin(const std::vector<std::string>& args) {
     if (const std::optional<std::string> service = line.value("without")) {
         execHostVariant(hostVariantWithout(*service), argumentsForVariant(line));
     }
+    HostWarnings warnings(std::cerr);
 
     const std::optional<std::string> tracePath = line.value("trace");
     if (tracePath) refuseOutputOverInput("--trace", *tracePath, namedInputs(line, settings));
@@ -313,13 +439,13 @@ int runPlugin(const std::vector<std::string>& args) {
     Trace trace = tracePath ? Trace(*tracePath) : Trace();
     int status = 1;
     try {
-        status = runWithDocument(line, simulation, settings, std::move(document), trace);
+        status = runWithDocument(line, simulation, settings, std::move(document), trace, warnings);
     } catch (...) {
         finishAfterError(trace);
         throw;
     }
     trace.finish();
-    return status;
+    return strictStatus(line.has("strict"), status, warnings);
 }
 
 } // namespace

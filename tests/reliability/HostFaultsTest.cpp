@@ -19,6 +19,10 @@ using hosttest::filesIn;
 using hosttest::readFile;
 using itest::Scenario;
 
+// What the host says after each start of the scenario's run.
+const std::string kAnalysed =
+    "Corvantis: 19 of 24 voxels analysed (time course above the threshold 100 in every volume)\n";
+
 // root writes into any folder; without these two capabilities it is bound by
 // the folder's mode like everyone else.
 hosttest::Outcome runBoundByModes(const Scenario& s, const std::vector<std::string>& extra) {
@@ -67,6 +71,7 @@ TEST_F(ReadOnlyFolder, FailedMapSavesAreReportedLeaveNoFileAndKeepEarlierOutputs
         expected += "Corvantis: warning: cannot save \"" + path + "\": cannot create \"" + path +
                     "\": Permission denied\n";
     }
+    expected += kAnalysed;
     EXPECT_EQ(o.err, expected);
     // The host reports the failures; the plug-in goes on and ends normally.
     EXPECT_EQ(o.status, 0);
@@ -86,7 +91,7 @@ TEST_F(ReadOnlyFolder, AFailedResidualSaveIsReportedAndTheMapsAfterItAreSaved) {
     chmod(s.dir.path().c_str(), 0700);
     const std::string stc = s.dir.file("run_min_confounds_of_model2.stc");
     EXPECT_EQ(o.err, "Corvantis: warning: cannot save \"" + s.dir.file("run_min_confounds_of_model2.fmr") +
-                         "\": cannot create \"" + stc + "\": Permission denied\n");
+                         "\": cannot create \"" + stc + "\": Permission denied\n" + kAnalysed);
     EXPECT_EQ(o.status, 0);
     EXPECT_FALSE(fileExists(stc));
     EXPECT_FALSE(fileExists(s.dir.file("run_min_confounds_of_model2.fmr")));
