@@ -6,14 +6,7 @@
 #include <utility>
 
 #include "linalg/FloatBuffer.h"
-
-namespace {
-
-// The float nearest to 1e-4 (bit pattern 0x38D1B717); a sum of squared
-// deviations must lie strictly above it to count as variation.
-constexpr float kStdDevFloor = 1e-4f;
-
-}  // namespace
+#include "linalg/StdDevFloor.h"
 
 Vector::Vector() : size_(0) {}
 
@@ -120,7 +113,7 @@ float Vector::stdDev() const {
         ss = ss + d * d;
     }
     // The strict floor also keeps a one-element vector from dividing by zero.
-    if (ss > kStdDevFloor) {
+    if (ss > linalg::kStdDevFloor) {
         return std::sqrt(ss / static_cast<float>(size_ - 1));
     }
     return 0.0f;

@@ -48,10 +48,31 @@ function chooseDesign(modelParameter, label) {
 function onChooseModel1() { chooseDesign("sdmfile1", "labelModel1"); }
 function onChooseModel2() { chooseDesign("sdmfile2", "labelModel2"); }
 
+// The declared parameters that are not output switches. Every other parameter
+// declared above is one, with the dialog's check box "check_" + its name:
+// a new output needs only its param(...) line here.
+var notSwitches = ["fmr_threshold", "sdmfile1", "sdmfile2"];
+
+// The names declareParameters declares, in its order: it runs once more with
+// param recording the names instead of declaring anything.
+function declaredParameterNames() {
+    var names = [];
+    var hostParam = typeof param === "undefined" ? undefined : param;
+    param = function (name, value) { names.push(name); };
+    try {
+        declareParameters();
+    } finally {
+        param = hostParam;
+    }
+    return names;
+}
+
 function onStart() {
-    var names = ["tSNR1", "tSNR2", "tSNR3", "R2adj1", "R2adj2", "R2adj3", "Fmap", "residuals1", "residuals2"];
+    var names = declaredParameterNames();
     for (var i = 0; i < names.length; i++) {
-        dialog.setIntParameter(names[i], dialog.isChecked("check_" + names[i]) ? 1 : 0);
+        if (notSwitches.indexOf(names[i]) < 0) {
+            dialog.setIntParameter(names[i], dialog.isChecked("check_" + names[i]) ? 1 : 0);
+        }
     }
     dialog.setFloatParameter("fmr_threshold", parseFloat(dialog.getText("edit_fmr_threshold")));
     dialog.setStringParameter("task", "start");

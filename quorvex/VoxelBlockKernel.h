@@ -11,12 +11,10 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "linalg/StdDevFloor.h"
 #include "quorvex/VoxelKernels.h"
 
 namespace voxelkernels {
-
-// The float nearest to 1e-4, the floor of Vector::stdDev.
-constexpr float kStdDevFloor = 1e-4f;
 
 template <class L, int V>
 struct BlockKernel {
@@ -31,6 +29,8 @@ struct BlockKernel {
 
     static const float* row(const float* base, int32_t t) { return base + static_cast<size_t>(t) * BW; }
     static float* row(float* base, int32_t t) { return base + static_cast<size_t>(t) * BW; }
+    // Row r of the block's results (r a BlockResultRow, model i's as kTSNR1 + i).
+    static float* result(const BlockData& d, int32_t r) { return row(d.results, r); }
 
     // beta rows [r0, r0 + R): P(r, 0) * y[0], then + P(r, k) * y[k] for k upward.
     template <int R>
@@ -166,7 +166,7 @@ struct BlockKernel {
 
         const Vec nf = L::set(pr.nf);
         const Vec nMinusOne = L::set(pr.nMinusOne);
-        const Vec floor = L::set(kStdDevFloor);
+        const Vec floor = L::set(linalg::kStdDevFloor);
         const Vec one = L::set(1.0f);
         const Vec adjustment = L::set(m.adjustment);
         // mean() and stdDev() both divide the same sum by float(n).
@@ -186,9 +186,9 @@ struct BlockKernel {
         for (int j = 0; j < V; ++j) {
             const Vec sd = L::greaterOrZero(L::sqrt(L::div(ss[j], nMinusOne)), ss[j], floor);
             const Vec r2 = L::sub(one, L::div(s.sse[j], sst[j]));
-            L::store(d.sse[i] + j * W, s.sse[j]);
-            L::store(d.tSNR[i] + j * W, L::div(mean[j], sd));
-            L::store(d.r2adj[i] + j * W, L::sub(one, L::mul(L::sub(one, r2), adjustment)));
+            L::store(result(d, kSse1 + i) + j * W, s.sse[j]);
+            L::store(result(d, kTSNR1 + i) + j * W, L::div(mean[j], sd));
+            L::store(result(d, kR2adj1 + i) + j * W, L::sub(one, L::mul(L::sub(one, r2), adjustment)));
         }
     }
 
@@ -293,9 +293,9 @@ struct BlockKernel {
         const Vec dp = L::set(pr.dp);
         const Vec df2 = L::set(pr.df2);
         for (int j = 0; j < V; ++j) {
-            const Vec sse1 = L::load(d.sse[0] + j * W);
-            const Vec sse2 = L::load(d.sse[1] + j * W);
-            L::store(d.F + j * W, L::div(L::div(L::sub(sse1, sse2), dp), L::div(sse2, df2)));
+            const Vec sse1 = L::load(result(d, kSse1) + j * W);
+            const Vec sse2 = L::load(result(d, kSse2) + j * W);
+            L::store(result(d, kF) + j * W, L::div(L::div(L::sub(sse1, sse2), dp), L::div(sse2, df2)));
         }
     }
 };

@@ -12,8 +12,7 @@ namespace {
 KernelModel kernelModel(const PreparedModel& m, int32_t n) {
     const float nf = static_cast<float>(n);
     const float p = static_cast<float>(m.X.cols());
-    return KernelModel{m.P.data(), m.X.data(), m.confoundSelector.data(), m.X.cols(), p,
-                       (nf - 1.0f) / ((nf - p) - 1.0f)};
+    return KernelModel{m.P.data(), m.X.data(), m.confoundSelector.data(), m.X.cols(), p, adjustedR2Factor(nf, p)};
 }
 
 BlockProblem blockProblem(const PreparedModel (&models)[2], int32_t n, float threshold) {
@@ -43,21 +42,19 @@ public:
           beta_(static_cast<size_t>(maxP) * width),
           selectedBeta_(beta_.size()),
           cleaned_{Rows(y_.size()), Rows(y_.size())},
-          scalars_(static_cast<size_t>(7) * width),
+          results_(static_cast<size_t>(kBlockResultRows) * width),
           passing_(static_cast<size_t>(width)),
           laneMinima_(static_cast<size_t>(width)) {}
 
-    const float* scalar(int k) const { return scalars_.data() + static_cast<size_t>(k) * width_; }
+    // Row r of the block's results (r a BlockResultRow, model i's as kTSNR1 + i).
+    const float* result(int32_t r) const { return results_.data() + static_cast<size_t>(r) * width_; }
 
     int32_t* passing() { return passing_.data(); }
     float* laneMinima() { return laneMinima_.data(); }
 
     BlockData data(const float* const* volumes) {
-        float* s = scalars_.data();
-        const size_t w = static_cast<size_t>(width_);
         return BlockData{volumes, 0, 0, -1, passing_.data(), 0, y_.data(), beta_.data(), selectedBeta_.data(),
-                         {cleaned_[0].data(), cleaned_[1].data()}, {BlockOutput{}, BlockOutput{}}, {s, s + w},
-                         {s + 2 * w, s + 3 * w}, {s + 4 * w, s + 5 * w}, s + 6 * w};
+                         {cleaned_[0].data(), cleaned_[1].data()}, {BlockOutput{}, BlockOutput{}}, results_.data()};
     }
 
 private:
@@ -66,21 +63,19 @@ private:
     Rows beta_;
     Rows selectedBeta_;
     Rows cleaned_[2];
-    Rows scalars_;  // sse, tSNR, r2adj of both models, then F
+    Rows results_;  // kBlockResultRows rows, see BlockResultRow
     std::vector<int32_t> passing_;
     Rows laneMinima_;
 };
 
-enum ScalarRow { kTSNR1 = 2, kTSNR2 = 3, kR2adj1 = 4, kR2adj2 = 5, kF = 6 };
-
 void storeLane(const BlockWorkspace& ws, int32_t lane, int32_t voxel, bool hasF, VoxelLoopResults& results) {
     results.mask.push_back(voxel);
     for (int i = 0; i < 2; ++i) {
-        results.tSNR[i][voxel] = ws.scalar(kTSNR1 + i)[lane];
-        results.r2adj[i][voxel] = ws.scalar(kR2adj1 + i)[lane];
+        results.tSNR[i][voxel] = ws.result(kTSNR1 + i)[lane];
+        results.r2adj[i][voxel] = ws.result(kR2adj1 + i)[lane];
     }
     if (hasF) {
-        results.F[voxel] = ws.scalar(kF)[lane];
+        results.F[voxel] = ws.result(kF)[lane];
     }
 }
 

@@ -14,7 +14,7 @@ struct KernelModel {
     const float* selector;  // p values
     int32_t p;
     float pf;               // float(p)
-    float adjustment;       // (n - 1) / ((n - p) - 1), as the reference forms it
+    float adjustment;       // adjustedR2Factor(float(n), float(p)), the reference's
 };
 
 struct BlockProblem {
@@ -38,6 +38,10 @@ struct BlockOutput {
     int64_t rowLength;   // values per row, when compact
 };
 
+// The per-lane results of a block: one row of blockWidth floats each, in this
+// order, in one buffer of kBlockResultRows rows.
+enum BlockResultRow : int32_t { kSse1, kSse2, kTSNR1, kTSNR2, kR2adj1, kR2adj2, kF, kBlockResultRows };
+
 // One block: its voxels in the run and its buffers; "row" t of a buffer holds
 // the blockWidth lanes of time point t.
 struct BlockData {
@@ -52,10 +56,7 @@ struct BlockData {
     float* selectedBeta;          // p rows
     float* cleaned[2];            // n rows per model
     BlockOutput out[2];
-    float* sse[2];                // blockWidth values each
-    float* tSNR[2];
-    float* r2adj[2];
-    float* F;
+    float* results;               // kBlockResultRows rows, see BlockResultRow
 };
 
 struct VoxelKernels {

@@ -2,6 +2,8 @@
 
 #include <utility>
 
+float adjustedR2Factor(float n, float p) { return (n - 1.0f) / ((n - p) - 1.0f); }
+
 namespace {
 
 ModelVoxelResult fitModel(const Vector& y, float sst, const PreparedModel& model) {
@@ -13,7 +15,7 @@ ModelVoxelResult fitModel(const Vector& y, float sst, const PreparedModel& model
     const float sse = (y - fit).squared().sum();
     const float p = static_cast<float>(model.X.cols());
     const float r2 = 1.0f - sse / sst;
-    const float adjustment = (n - 1.0f) / ((n - p) - 1.0f);
+    const float adjustment = adjustedR2Factor(n, p);
     const float tSNR = cleaned.mean() / cleaned.stdDev();
     const float r2adj = 1.0f - (1.0f - r2) * adjustment;
     return ModelVoxelResult{sse, p, tSNR, r2adj, std::move(cleaned)};

@@ -28,5 +28,10 @@ struct VoxelStatistics {
     float F;                    // 0.0 unless hasF
 };
 
+// The factor of the adjusted R^2, (n - 1) / ((n - p) - 1), for n time points
+// and p model columns (the constant included), both converted to float. The
+// reference and the block engine both take it from here.
+float adjustedR2Factor(float n, float p);
+
 // y: the voxel's time course (n = y.size() values); models[0] is model 1.
 VoxelStatistics computeVoxelStatistics(const Vector& y, const PreparedModel (&models)[2]);

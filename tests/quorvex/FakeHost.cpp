@@ -29,6 +29,7 @@ bool setParameters(MapHeader* header) {
     State& s = state();
     s.calls.push_back("cvSetMAPParametersOfCurrentFMR");
     s.lastParameters = *header;
+    s.allParameters.push_back(*header);
     return true;
 }
 
@@ -37,7 +38,15 @@ bool saveMaps(const char* path) {
     s.calls.push_back(std::string("cvSaveMAPsOfCurrentFMR ") + path);
     s.savedValues.clear();
     for (const auto& slice : s.slices) s.savedValues.insert(s.savedValues.end(), slice.begin(), slice.end());
+    s.allSavedValues.push_back(s.savedValues);
     return true;
+}
+
+int32_t intParameter(const char* name) {
+    State& s = state();
+    s.calls.push_back(std::string("cvGetIntParameter ") + name);
+    const auto found = s.intParameters.find(name);
+    return found == s.intParameters.end() ? 0 : found->second;
 }
 
 template <class F>
@@ -68,6 +77,8 @@ void installMapServices(int32_t dimX, int32_t dimY, int32_t dimZ) {
     install(cvts::HostService::cvSetMAPParametersOfCurrentFMR, &setParameters);
     install(cvts::HostService::cvSaveMAPsOfCurrentFMR, &saveMaps);
 }
+
+void installIntParameterService() { install(cvts::HostService::cvGetIntParameter, &intParameter); }
 
 void uninstall() {
     for (int i = 0; i < cvts::kHostServiceCount; ++i) {

@@ -141,64 +141,95 @@ void expectSameRun(const TestRun& run, const PreparedModel (&models)[2], const b
     }
 }
 
-std::vector<VoxelLoopPath> supportedFastPaths() {
-    std::vector<VoxelLoopPath> paths{VoxelLoopPath::sse2, VoxelLoopPath::fastest};
-    if (cpuSupports(SimdLevel::avx2)) paths.push_back(VoxelLoopPath::avx2);
-    if (cpuSupports(SimdLevel::avx512)) paths.push_back(VoxelLoopPath::avx512);
-    return paths;
-}
-
 struct Case {
     int32_t n;
     VolumeSize dim;
     int32_t p1, first1, p2, first2;
 };
 
-void checkCase(const Case& c, uint32_t seed) {
+void checkCaseOn(VoxelLoopPath path, const Case& c, uint32_t seed) {
     TestRun run = randomRun(c.n, c.dim, seed);
     const PreparedModel models[2] = {randomModel(c.n, c.p1, c.first1, seed + 1),
                                      randomModel(c.n, c.p2, c.first2, seed + 2)};
     const bool switches[4][2] = {{false, false}, {true, false}, {false, true}, {true, true}};
     for (const auto& keep : switches) {
-        for (VoxelLoopPath path : supportedFastPaths()) {
-            SCOPED_TRACE("path " + std::to_string(static_cast<int>(path)) + ", residuals " +
-                         std::to_string(keep[0]) + std::to_string(keep[1]) + ", n " + std::to_string(c.n));
-            expectSameRun(run, models, keep, path);
-        }
+        SCOPED_TRACE("residuals " + std::to_string(keep[0]) + std::to_string(keep[1]) + ", n " + std::to_string(c.n));
+        expectSameRun(run, models, keep, path);
     }
 }
 
-TEST(VoxelEngine, RealisticShapesMatchTheReference) {
+// The instruction set a fast path needs, where this processor lacks it.
+const char* missingInstructionSet(VoxelLoopPath path) {
+    switch (path) {
+    case VoxelLoopPath::sse2: return cpuSupports(SimdLevel::sse2) ? nullptr : "SSE2";
+    case VoxelLoopPath::avx2: return cpuSupports(SimdLevel::avx2) ? nullptr : "AVX2";
+    case VoxelLoopPath::avx512: return cpuSupports(SimdLevel::avx512) ? nullptr : "AVX-512";
+    case VoxelLoopPath::fastest:
+    case VoxelLoopPath::reference: break;
+    }
+    return nullptr;
+}
+
+// Every test below runs once per fast path; a variant whose instruction set
+// this processor lacks is reported as skipped, never as passed.
+class VoxelEngine : public ::testing::TestWithParam<VoxelLoopPath> {
+protected:
+    void SetUp() override {
+        if (const char* missing = missingInstructionSet(GetParam())) {
+            GTEST_SKIP() << missing << " is not supported by this processor: its engine variant is not tested";
+        }
+    }
+    void checkCase(const Case& c, uint32_t seed) const { checkCaseOn(GetParam(), c, seed); }
+};
+
+std::string pathName(const ::testing::TestParamInfo<VoxelLoopPath>& info) {
+    switch (info.param) {
+    case VoxelLoopPath::sse2: return "sse2";
+    case VoxelLoopPath::avx2: return "avx2";
+    case VoxelLoopPath::avx512: return "avx512";
+    case VoxelLoopPath::fastest: return "fastest";
+    case VoxelLoopPath::reference: break;
+    }
+    return "reference";
+}
+
+INSTANTIATE_TEST_SUITE_P(Variants, VoxelEngine,
+                         ::testing::Values(VoxelLoopPath::sse2, VoxelLoopPath::avx2, VoxelLoopPath::avx512,
+                                           VoxelLoopPath::fastest),
+                         pathName);
+
+TEST_P(VoxelEngine, RealisticShapesMatchTheReference) {
     // 7 x 5 x 3 = 105 voxels: no multiple of any block width.
     checkCase({60, {7, 5, 3}, 11, 5, 34, 5}, 11u);
     checkCase({37, {9, 4, 3}, 5, 2, 7, 2}, 12u);
 }
 
-TEST(VoxelEngine, OddCountsAndSmallRuns) {
+TEST_P(VoxelEngine, OddCountsAndSmallRuns) {
     checkCase({13, {3, 3, 3}, 3, 1, 4, 1}, 21u);     // 27 voxels
     checkCase({2, {5, 1, 1}, 1, 0, 1, 0}, 22u);      // fewer voxels than one block
     checkCase({1, {17, 1, 1}, 1, 0, 2, 0}, 23u);     // one time point: stdDev 0
     checkCase({8, {33, 1, 1}, 7, 2, 3, 1}, 24u);     // n = p1 + 1, model 2 smaller
 }
 
-TEST(VoxelEngine, EqualColumnCountsLeaveFZero) {
+TEST_P(VoxelEngine, EqualColumnCountsLeaveFZero) {
     checkCase({24, {11, 3, 1}, 6, 2, 6, 4}, 31u);
     TestRun run = randomRun(24, {11, 3, 1}, 32u);
     const PreparedModel models[2] = {randomModel(24, 6, 2, 33u), randomModel(24, 6, 4, 34u)};
     const bool keep[2] = {true, true};
-    for (VoxelLoopPath path : supportedFastPaths()) {
+    {
+        const VoxelLoopPath path = GetParam();
         TestRun copy = run;  // the engine writes cleaned courses into its run
         const VoxelLoopResults r = runVoxelLoop(copy.data(), 24, {11, 3, 1}, 100.0f, models, keep, path);
         for (int32_t l = 0; l < r.F.count(); ++l) EXPECT_EQ(bitsOf(r.F[l]), 0u);
     }
 }
 
-TEST(VoxelEngine, NoConfoundsAndManyPredictors) {
+TEST_P(VoxelEngine, NoConfoundsAndManyPredictors) {
     checkCase({50, {6, 6, 2}, 4, 4, 19, 1}, 41u);    // model 1 selects nothing
     checkCase({45, {5, 5, 2}, 40, 3, 13, 2}, 42u);   // p close to n
 }
 
-TEST(VoxelEngine, ManySeeds) {
+TEST_P(VoxelEngine, ManySeeds) {
     for (uint32_t seed = 100; seed < 110; ++seed) {
         const int32_t n = 3 + static_cast<int32_t>(seed % 29);
         const int32_t p1 = 1 + static_cast<int32_t>(seed % 7);
@@ -207,7 +238,7 @@ TEST(VoxelEngine, ManySeeds) {
     }
 }
 
-TEST(VoxelEngine, PartialMaskBlocks) {
+TEST_P(VoxelEngine, PartialMaskBlocks) {
     // Alternating voxels below and above the threshold: every block is partial.
     TestRun run = randomRun(20, {37, 2, 1}, 51u);
     for (int32_t l = 0; l < run.voxels(); l += 2)
@@ -221,11 +252,11 @@ TEST(VoxelEngine, PartialMaskBlocks) {
     ASSERT_LE(expected.mask.size(), 37u);
     const bool switches[3][2] = {{true, false}, {false, true}, {true, true}};
     for (const auto& keep : switches) {
-        for (VoxelLoopPath path : supportedFastPaths()) expectSameRun(run, models, keep, path);
+        expectSameRun(run, models, keep, GetParam());
     }
 }
 
-TEST(VoxelEngine, BlocksWhoseFirstValuesFailAreDecidedByThemAlone) {
+TEST_P(VoxelEngine, BlocksWhoseFirstValuesFailAreDecidedByThemAlone) {
     // Voxels 0-47 start at or below the threshold, or with NaN, then rise
     // far above it: they fail. Voxel 20 starts just above and passes, so its
     // block is computed in full; voxels 48-69 are ordinary brain voxels.
@@ -247,8 +278,49 @@ TEST(VoxelEngine, BlocksWhoseFirstValuesFailAreDecidedByThemAlone) {
     EXPECT_EQ(expected.mask.front(), 20);
     const bool switches[4][2] = {{false, false}, {true, false}, {false, true}, {true, true}};
     for (const auto& keep : switches) {
-        for (VoxelLoopPath path : supportedFastPaths()) expectSameRun(run, models, keep, path);
+        expectSameRun(run, models, keep, GetParam());
     }
+}
+
+TEST_P(VoxelEngine, VariationAboveTheStdDevFloorCounts) {
+    // Courses 1000 + a * (t % 2), every value exact in float. Model 1 selects
+    // no confound, so its cleaned course is the voxel's own, whose squared
+    // deviations sum to 5 a^2: between the 1e-4 floor and 1 for every a here.
+    // A floor raised to 1 in either path would make these tSNRs infinite.
+    constexpr int32_t n = 20;
+    const float steps[6] = {0.0078125f, 0.015625f, 0.0625f, 0.125f, 0.25f, 0.375f};
+    const VolumeSize dim{13, 1, 1};
+    TestRun run(n, dim);
+    for (int32_t l = 0; l < run.voxels(); ++l)
+        for (int32_t t = 0; t < n; ++t) run.at(t, l) = 1000.0f + steps[l % 6] * static_cast<float>(t % 2);
+    const PreparedModel models[2] = {randomModel(n, 4, 3, 71u), randomModel(n, 7, 1, 72u)};
+
+    // The tSNR of each course, in plain float loops.
+    std::vector<float> expected;
+    for (int32_t l = 0; l < run.voxels(); ++l) {
+        float sum = run.at(0, l);
+        for (int32_t t = 1; t < n; ++t) sum = sum + run.at(t, l);
+        const float mean = sum / static_cast<float>(n);
+        float ss = 0.0f;
+        for (int32_t t = 0; t < n; ++t) ss = ss + (run.at(t, l) - mean) * (run.at(t, l) - mean);
+        ASSERT_GT(ss, 1e-4f) << "voxel " << l;
+        ASSERT_LT(ss, 1.0f) << "voxel " << l;
+        expected.push_back(mean / std::sqrt(ss / static_cast<float>(n - 1)));
+    }
+
+    const bool none[2] = {false, false};
+    for (VoxelLoopPath path : {VoxelLoopPath::reference, GetParam()}) {
+        TestRun copy = run;
+        const VoxelLoopResults r = runVoxelLoop(copy.data(), n, dim, 100.0f, models, none, path);
+        ASSERT_EQ(r.mask.size(), static_cast<size_t>(run.voxels()));
+        for (int32_t l = 0; l < run.voxels(); ++l) {
+            EXPECT_TRUE(std::isfinite(r.tSNR[0][l])) << "voxel " << l;
+            EXPECT_TRUE(sameFloat(expected[static_cast<size_t>(l)], r.tSNR[0][l]))
+                << "voxel " << l << ", path " << static_cast<int>(path);
+        }
+    }
+    const bool switches[4][2] = {{false, false}, {true, false}, {false, true}, {true, true}};
+    for (const auto& keep : switches) expectSameRun(run, models, keep, GetParam());
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "quorvex/VoxelStatistics.h"
+#include "tests/quorvex/LeastSquaresReference.h"
 #include "tests/support/FloatBits.h"
 
 namespace {
@@ -243,4 +244,34 @@ TEST(VoxelStatistics, BitIdenticalToPlainLoopsOnRandomVoxels) {
         const float f = ((r[0].sse - r[1].sse) / (9.0f - 5.0f)) / (r[1].sse / (static_cast<float>(n) - 9.0f));
         EXPECT_SAME_FLOAT(s.F, f);
     }
+}
+
+TEST(VoxelStatistics, VariationAboveTheStdDevFloorCounts) {
+    // y = 10.125 -+ 0.125, every step exact in float: the squared deviations
+    // sum to 0.0625, above the 1e-4 floor and below 1, so the sample
+    // deviation is sqrt(0.0625 / 3) and the tSNR finite. Model 1 (constant
+    // only) removes nothing; model 2 removes nothing of this y either.
+    const Vector y = vectorOf({10.0f, 10.25f, 10.0f, 10.25f});
+    const PreparedModel models[2] = {constantModel(4), constantModel(4)};
+    const VoxelStatistics s = computeVoxelStatistics(y, models);
+    const float expected = 10.125f / std::sqrt(0.0625f / 3.0f);
+    EXPECT_SAME_FLOAT(s.model[0].tSNR, expected);
+    EXPECT_SAME_FLOAT(s.model[1].tSNR, expected);
+
+    // The plain loops, which form the floor themselves.
+    const std::vector<float> values = {10.0f, 10.25f, 10.0f, 10.25f};
+    const float sst = 0.0625f;
+    EXPECT_SAME_FLOAT(s.model[0].tSNR, loopModel(values, sst, models[0]).tSNR);
+
+    // The float64 least-squares fit, which has no floor at all.
+    const lsref::ReferenceModel references[2] = {{models[0].X, models[0].confoundSelector, 1},
+                                                 {models[1].X, models[1].confoundSelector, 1}};
+    const lsref::VoxelReference want = lsref::referenceStatistics(y, references);
+    EXPECT_NEAR(s.model[0].tSNR, want.model[0].tSNR, 1e-5 * want.model[0].tSNR);
+}
+
+TEST(VoxelStatistics, AdjustedR2FactorIsTheReferencesQuotient) {
+    // (n - 1) / ((n - p) - 1): 19 / 14 for n = 20, p = 5.
+    EXPECT_SAME_FLOAT(adjustedR2Factor(20.0f, 5.0f), 19.0f / 14.0f);
+    EXPECT_TRUE(std::isinf(adjustedR2Factor(3.0f, 2.0f)));
 }
