@@ -13,27 +13,12 @@
 #include "quorvex/ModelPreparation.h"
 #include "quorvex/Paths.h"
 #include "quorvex/ResultOutput.h"
+#include "quorvex/RunChecks.h"
 #include "quorvex/RunGeometry.h"
 #include "quorvex/VoxelLoop.h"
 #include "quorvex/quorvex.h"
 
 namespace {
-
-bool switchParameter(const char* name) { return host::cvGetIntParameter(name) != 0; }
-
-OutputSwitches readSwitches() {
-    OutputSwitches s{};
-    s.tSNR1 = switchParameter("tSNR1");
-    s.tSNR2 = switchParameter("tSNR2");
-    s.tSNR3 = switchParameter("tSNR3");
-    s.R2adj1 = switchParameter("R2adj1");
-    s.R2adj2 = switchParameter("R2adj2");
-    s.R2adj3 = switchParameter("R2adj3");
-    s.Fmap = switchParameter("Fmap");
-    s.residuals1 = switchParameter("residuals1");
-    s.residuals2 = switchParameter("residuals2");
-    return s;
-}
 
 std::string fmrFileName(const FMRHeader& header) {
     return std::string(header.FileName, strnlen(header.FileName, sizeof header.FileName));
@@ -53,7 +38,7 @@ void checkVolumeCounts(const std::vector<SDMFile>& models, int32_t nrOfVolumes) 
 bool quorvex::compareModels() {
     logLine(log.get(), ">  Start comparing models", true);
     const float threshold = host::cvGetFloatParameter("fmr_threshold");
-    const OutputSwitches switches = readSwitches();
+    const OutputSwitches switches = readOutputSwitches();
 
     std::vector<SDMFile> models;
     models.push_back(readSDMFile(stringParameter("sdmfile1")));
@@ -71,6 +56,9 @@ bool quorvex::compareModels() {
     logLine(log.get(), size.str(), true);
     checkRunGeometry(header);
     checkVolumeCounts(models, header.NrOfVolumes);
+    checkPredictorCounts(models, header.NrOfVolumes);
+    const std::string fmrPath = fmrFileName(header);
+    checkOutputsAreDistinct(switches, models, fmrPath, header.NrOfVolumes);
     logLine(log.get(), ">  Start comparing models");
 
     float** data = host::cvGetSTCFloatDataOfCurrentFMR();
@@ -90,11 +78,10 @@ bool quorvex::compareModels() {
     }
 
     const VolumeSize dim{header.DimX, header.DimY, header.DimZ};
-    const bool keepResiduals[2] = {switches.residuals1, switches.residuals2};
+    const bool(&keepResiduals)[2] = switches.residuals;
     const VoxelLoopResults results =
         runVoxelLoop(data, header.NrOfVolumes, dim, threshold, prepared, keepResiduals);
 
-    const std::string fmrPath = fmrFileName(header);
     for (int i = 0; i < 2; ++i) {
         if (keepResiduals[i]) {
             saveResiduals(log.get(), models[i], results.residuals[i], results.mask, data, fmrPath);

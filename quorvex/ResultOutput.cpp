@@ -1,11 +1,20 @@
 #include "quorvex/ResultOutput.h"
 
-#include <cstdlib>
-
 #include "plugin/HostCalls.h"
 #include "quorvex/LogLine.h"
 #include "quorvex/Paths.h"
 #include "quorvex/SaveMap.h"
+
+OutputSwitches readOutputSwitches() {
+    OutputSwitches s{};
+    for (int k = 0; k < kResultMapCount; ++k) {
+        s.map[k] = host::cvGetIntParameter(kResultMaps[k].switchName) != 0;
+    }
+    for (int i = 0; i < 2; ++i) {
+        s.residuals[i] = host::cvGetIntParameter(kResidualSwitches[i]) != 0;
+    }
+    return s;
+}
 
 void saveResiduals(std::ostream* log, const SDMFile& model, const ResidualCourses& courses,
                    const std::vector<int32_t>& mask, float* const* data,
@@ -13,27 +22,62 @@ void saveResiduals(std::ostream* log, const SDMFile& model, const ResidualCourse
     const std::string name = fileNameOf(model.fileName);
     logLine(log, ">  Saving Residuals of confounds of " + name);
     courses.writeInto(data, mask);
-    const std::string newPath = insertBeforeExtension(fmrFileName, "_min_confounds_of_" + stemOf(name));
+    const std::string newPath = cleanedRunPath(fmrFileName, model);
     host::cvSaveFMRAndSTC(newPath.c_str(), stemOf(fileNameOf(newPath)).c_str());
+}
+
+std::string cleanedRunPath(const std::string& fmrFileName, const SDMFile& model) {
+    return insertBeforeExtension(fmrFileName, "_min_confounds_of_" + stemOf(fileNameOf(model.fileName)));
+}
+
+std::string cleanedCoursesPath(const std::string& cleanedRun) {
+    const std::string name = fileNameOf(cleanedRun);
+    return cleanedRun.substr(0, cleanedRun.size() - name.size()) + stemOf(name) + ".stc";
 }
 
 namespace {
 
-// Degrees of freedom of the F test of model 2 against model 1; 0 (the host's
-// value stays) where a count is not positive.
-int32_t positiveOrZero(int32_t value) { return value > 0 ? value : 0; }
+// One map's volume through saveMap, with the row's header fields.
+void saveRow(const ResultMap& map, const Volume& volume, const MapDegreesOfFreedom& df,
+             const std::string& fileName) {
+    const float upper =
+        map.upperRule == UpperThreshold::timesLargest ? map.upperThreshold * volume.max() : map.upperThreshold;
+    saveMap(volume, map.mapType, map.lowerThreshold, upper, df.df1, df.df2, fileName);
+}
 
-void saveFMap(std::ostream* log, const VoxelLoopResults& results, const std::vector<SDMFile>& models,
-              int32_t nrOfVolumes, const std::string& d, const std::string& f) {
-    const int32_t p1 = models[0].nrOfPredictors.value;
-    const int32_t p2 = models[1].nrOfPredictors.value;
-    if (p1 == p2) {
-        logLine(log, ">  Fmap could not be create because both SDMs have the same number of predictors");
+// The result volume a row saves as it is; null for a difference.
+const Volume* storedVolume(MapVolume volume, const VoxelLoopResults& results) {
+    switch (volume) {
+    case MapVolume::tSNR1: return &results.tSNR[0];
+    case MapVolume::tSNR2: return &results.tSNR[1];
+    case MapVolume::r2adj1: return &results.r2adj[0];
+    case MapVolume::r2adj2: return &results.r2adj[1];
+    case MapVolume::F: return &results.F;
+    case MapVolume::tSNRDifference:
+    case MapVolume::r2adjDifference: break;
+    }
+    return nullptr;
+}
+
+void saveResultMap(std::ostream* log, const ResultMap& map, const std::vector<SDMFile>& models,
+                   const VoxelLoopResults& results, int32_t nrOfVolumes) {
+    const MapDegreesOfFreedom df = mapDegreesOfFreedom(map, models[0].nrOfPredictors.value,
+                                                       models[1].nrOfPredictors.value, nrOfVolumes);
+    if (!df.exists) {
+        // For the F map: ">  Fmap could not be create because both SDMs have ...".
+        logLine(log, std::string(">  ") + map.switchName +
+                         " could not be create because both SDMs have the same number of predictors");
         return;
     }
-    const int32_t df1 = positiveOrZero(std::abs(p2 - p1));
-    const int32_t df2 = positiveOrZero(nrOfVolumes - p2);
-    saveMap(results.F, 4, 2.0f, 0.5f * results.F.max(), df1, df2, d + "_Fval_diff_" + f + ".map");
+    const std::string fileName = mapFileName(map, models[0].fileName, models[1].fileName);
+    if (const Volume* stored = storedVolume(map.volume, results)) {
+        saveRow(map, *stored, df, fileName);
+        return;
+    }
+    // Model 2's minus model 1's, formed just before the save and released after it.
+    const Volume(&pair)[2] = map.volume == MapVolume::tSNRDifference ? results.tSNR : results.r2adj;
+    const Volume difference = pair[1] - pair[0];
+    saveRow(map, difference, df, fileName);
 }
 
 } // namespace
@@ -42,28 +86,9 @@ void saveRequestedMaps(std::ostream* log, const OutputSwitches& switches,
                        const std::vector<SDMFile>& models, const VoxelLoopResults& results,
                        int32_t nrOfVolumes) {
     logLine(log, ">  Saving Maps...");
-    const std::string e = stemOf(models[0].fileName);
-    const std::string d = stemOf(models[1].fileName);
-    const std::string f = fileNameOf(e);
-    if (switches.tSNR1) {
-        saveMap(results.tSNR[0], 0, 5.0f, 100.0f, 0, 0, e + "_tSNR_residuals.map");
-    }
-    if (switches.tSNR2) {
-        saveMap(results.tSNR[1], 0, 5.0f, 100.0f, 0, 0, d + "_tSNR_residuals.map");
-    }
-    if (switches.tSNR3) {
-        saveMap(results.tSNR[1] - results.tSNR[0], 0, 1.0f, 20.0f, 0, 0, d + "_tSNR_diff_" + f + ".map");
-    }
-    if (switches.R2adj1) {
-        saveMap(results.r2adj[0], 0, 0.1f, 0.5f, 0, 0, e + "_R2adj.map");
-    }
-    if (switches.R2adj2) {
-        saveMap(results.r2adj[1], 0, 0.1f, 0.5f, 0, 0, d + "_R2adj.map");
-    }
-    if (switches.R2adj3) {
-        saveMap(results.r2adj[1] - results.r2adj[0], 0, 0.05f, 0.5f, 0, 0, d + "_R2adj_diff_" + f + ".map");
-    }
-    if (switches.Fmap) {
-        saveFMap(log, results, models, nrOfVolumes, d, f);
+    for (int k = 0; k < kResultMapCount; ++k) {
+        if (switches.map[k]) {
+            saveResultMap(log, kResultMaps[k], models, results, nrOfVolumes);
+        }
     }
 }
