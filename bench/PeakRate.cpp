@@ -9,7 +9,7 @@
 namespace {
 
 constexpr long kIterations = 20000000;
-constexpr int kChains = 6;  // per operation: covers a 3-4 cycle latency on two pipes
+constexpr int kChains = 6; // per operation: covers a 3-4 cycle latency on two pipes
 
 // CPU time of this thread, so that other processes on a shared machine do
 // not lower the peak.
@@ -83,7 +83,7 @@ __attribute__((target("avx512f"))) float avx512Body() {
     return lanes[0];
 }
 
-}  // namespace
+} // namespace
 
 double peakRateSse2() { return bestRate(sse2Body, 2.0 * kChains * 4); }
 double peakRateAvx2() { return bestRate(avx2Body, 2.0 * kChains * 8); }

@@ -5,5 +5,5 @@
 // Floating-point operations per second of thread CPU time, each lane of each
 // multiply or add counting one; best of a few short runs.
 double peakRateSse2();
-double peakRateAvx2();  // call only where AVX2 is supported
-double peakRateAvx512();  // call only where AVX-512F is supported
+double peakRateAvx2();   // call only where AVX2 is supported
+double peakRateAvx512(); // call only where AVX-512F is supported

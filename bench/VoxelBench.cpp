@@ -78,16 +78,15 @@ Timing seconds(Prepared& run, VoxelLoopPath path, int repeats, const bool (&keep
         const double cpuStart = cpuSeconds();
         const auto start = std::chrono::steady_clock::now();
         VoxelLoopResults results = runOnce(run, path, keep);
-        best.wall = std::min(best.wall, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+        best.wall =
+            std::min(best.wall, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
         best.cpu = std::min(best.cpu, cpuSeconds() - cpuStart);
         if (keepLast != nullptr && r + 1 == repeats) *keepLast = std::move(results);
     }
     return best;
 }
 
-bool sameBits(const float* a, const float* b, size_t count) {
-    return std::memcmp(a, b, count * sizeof(float)) == 0;
-}
+bool sameBits(const float* a, const float* b, size_t count) { return std::memcmp(a, b, count * sizeof(float)) == 0; }
 
 // The residual switches of one part of a table.
 struct Setting {
@@ -166,15 +165,16 @@ Peer runPeer(const Prepared& run, const std::string& modelFile, bool oneThread, 
     FILE* pipe = popen(command.c_str(), "r");
     if (pipe == nullptr) return peer;
     char threads[64] = {};
-    if (std::fscanf(pipe, "%lf %lf %ld %63s", &peer.seconds, &peer.cpu, &peer.masked, threads) == 4) peer.threads = threads;
+    if (std::fscanf(pipe, "%lf %lf %ld %63s", &peer.seconds, &peer.cpu, &peer.masked, threads) == 4)
+        peer.threads = threads;
     pclose(pipe);
     return peer;
 }
 
 // Rates from this thread's CPU time, which other processes on a shared
 // machine do not inflate; a multi-threaded peer is rated by its wall time.
-void printRow(const char* path, Timing t, double masked, double flops, double peak, double reference,
-              const char* note, bool byWall = false) {
+void printRow(const char* path, Timing t, double masked, double flops, double peak, double reference, const char* note,
+              bool byWall = false) {
     const double s = byWall ? t.wall : t.cpu;
     std::printf("  %-28s %9.4f %9.4f %11.0f %8.2f %7.1f%% %8.1fx  %s\n", path, t.wall, t.cpu, masked / s,
                 flops / s * 1e-9, 100.0 * flops / s / peak, reference / s, note);
@@ -183,7 +183,7 @@ void printRow(const char* path, Timing t, double masked, double flops, double pe
 struct Line {
     std::string name;
     double flops;
-    double best[3];  // fastest variant's CPU time per setting
+    double best[3]; // fastest variant's CPU time per setting
 };
 
 Line table(const std::string& name, double peak, const std::string& script) {
@@ -203,15 +203,15 @@ Line table(const std::string& name, double peak, const std::string& script) {
     for (int k = 0; k < 3; ++k) {
         const Setting& setting = kSettings[k];
         VoxelLoopResults timed(VolumeSize{1, 1, 1}, 1);
-        const Timing ref = seconds(run, VoxelLoopPath::reference, referenceRepeats, setting.keep,
-                                   k == 0 ? &reference : &timed);
+        const Timing ref =
+            seconds(run, VoxelLoopPath::reference, referenceRepeats, setting.keep, k == 0 ? &reference : &timed);
         if (k == 0) {
             masked = static_cast<double>(reference.mask.size());
             line.flops = masked * flopsPerVoxel(w);
-            std::printf("\n%s: %d x %d x %d voxels, %d volumes, models of %d and %d predictors, %.0f of %d voxels "
-                        "masked, %.2f GFLOP per run\n",
-                        w.name.c_str(), w.dimX, w.dimY, w.dimZ, w.n, w.p1, w.p2, masked, voxelCount(w),
-                        line.flops * 1e-9);
+            std::printf(
+                "\n%s: %d x %d x %d voxels, %d volumes, models of %d and %d predictors, %.0f of %d voxels "
+                "masked, %.2f GFLOP per run\n",
+                w.name.c_str(), w.dimX, w.dimY, w.dimZ, w.n, w.p1, w.p2, masked, voxelCount(w), line.flops * 1e-9);
             std::printf("  %-28s %9s %9s %11s %8s %8s %9s  %s\n", "path", "wall s", "cpu s", "voxels/s", "GFLOP/s",
                         "of peak", "vs ref", "outputs");
         }
@@ -247,7 +247,8 @@ Line table(const std::string& name, double peak, const std::string& script) {
             std::printf("  numpy peer did not run\n");
             continue;
         }
-        const std::string label = "numpy, " + (oneThread ? std::string("1 BLAS thread") : "BLAS threads " + peer.threads);
+        const std::string label =
+            "numpy, " + (oneThread ? std::string("1 BLAS thread") : "BLAS threads " + peer.threads);
         printRow(label.c_str(), Timing{peer.seconds, peer.cpu}, masked, line.flops, peak, referenceWithout.cpu,
                  peer.masked == static_cast<long>(masked) ? (oneThread ? "same mask" : "same mask; rated by wall")
                                                           : "MASK DIFFERS",
@@ -269,10 +270,11 @@ int memoryRun(const std::string& name) {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     const double peak = static_cast<double>(usage.ru_maxrss) * 1024.0;
-    std::printf("\n%s, both residual outputs on, %s: peak resident memory %.1f MB = %.2f x the time-course data "
-                "(%.1f MB); %zu masked voxels in %.3f s of CPU time\n",
-                name.c_str(), simdLevelName(bestSimdLevel()), peak / 1e6, peak / dataBytes, dataBytes / 1e6,
-                results.mask.size(), s);
+    std::printf(
+        "\n%s, both residual outputs on, %s: peak resident memory %.1f MB = %.2f x the time-course data "
+        "(%.1f MB); %zu masked voxels in %.3f s of CPU time\n",
+        name.c_str(), simdLevelName(bestSimdLevel()), peak / 1e6, peak / dataBytes, dataBytes / 1e6,
+        results.mask.size(), s);
     return 0;
 }
 
@@ -293,8 +295,8 @@ int profileRun(const std::string& name, const std::string& residuals, const std:
         runOnce(run, path, keep);
         best = std::min(best, cpuSeconds() - cpuStart);
     }
-    std::printf("%s, %s, residual outputs of %s: best of ten runs %.4f s of CPU time\n", name.c_str(),
-                variant.c_str(), residuals == "first" ? "model 1" : residuals.c_str(), best);
+    std::printf("%s, %s, residual outputs of %s: best of ten runs %.4f s of CPU time\n", name.c_str(), variant.c_str(),
+                residuals == "first" ? "model 1" : residuals.c_str(), best);
     return 0;
 }
 
@@ -305,7 +307,7 @@ std::string peerScript(const char* argv0) {
     return dir + "/peer_numpy.py";
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv) {
     std::vector<std::string> names;
@@ -325,18 +327,22 @@ int main(int argc, char** argv) {
         if (cpuSupports(level)) {
             const double r = rate();
             peak = std::max(peak, r);
-            std::snprintf(text, sizeof text, "%s%s %.1f GFLOP/s", rates.empty() ? "" : ", ", simdLevelName(level), r * 1e-9);
+            std::snprintf(text, sizeof text, "%s%s %.1f GFLOP/s", rates.empty() ? "" : ", ", simdLevelName(level),
+                          r * 1e-9);
         } else {
             std::snprintf(text, sizeof text, ", %s not supported", simdLevelName(level));
         }
         rates += text;
     }
-    std::printf("Single-core peak of separate vector multiplies and adds: %s; \"of peak\" below is against %.1f "
-                "GFLOP/s\n", rates.c_str(), peak * 1e-9);
-    std::printf("A run here is the voxel loop plus writing each kept model's cleaned courses into the run's data, "
-                "as the\nresidual outputs do before each save. Fast paths run single-threaded; each time is the best "
-                "of its repeats;\nevery output (statistics and the data after the writes) is compared bit for bit "
-                "with the reference;\nrates from CPU time (the machine may be shared), wall time beside.\n");
+    std::printf(
+        "Single-core peak of separate vector multiplies and adds: %s; \"of peak\" below is against %.1f "
+        "GFLOP/s\n",
+        rates.c_str(), peak * 1e-9);
+    std::printf(
+        "A run here is the voxel loop plus writing each kept model's cleaned courses into the run's data, "
+        "as the\nresidual outputs do before each save. Fast paths run single-threaded; each time is the best "
+        "of its repeats;\nevery output (statistics and the data after the writes) is compared bit for bit "
+        "with the reference;\nrates from CPU time (the machine may be shared), wall time beside.\n");
     const std::string script = peerScript(argv[0]);
     std::vector<Line> lines;
     for (const std::string& name : names) lines.push_back(table(name, peak, script));
@@ -348,9 +354,10 @@ int main(int argc, char** argv) {
         if (l.name == "W2") w2 = &l;
     }
     if (w1 != nullptr && w2 != nullptr) {
-        std::printf("\nW2 / W1, the variant the plug-in picks: CPU time ratio %.2f with both residual outputs, %.2f "
-                    "with none; operation-count ratio %.2f\n",
-                    w2->best[0] / w1->best[0], w2->best[2] / w1->best[2], w2->flops / w1->flops);
+        std::printf(
+            "\nW2 / W1, the variant the plug-in picks: CPU time ratio %.2f with both residual outputs, %.2f "
+            "with none; operation-count ratio %.2f\n",
+            w2->best[0] / w1->best[0], w2->best[2] / w1->best[2], w2->flops / w1->flops);
     }
     return 0;
 }

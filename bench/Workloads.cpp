@@ -20,9 +20,7 @@ uint32_t mix(uint32_t x) {
 }
 
 // Uniform in [-0.5, 0.5), exact in float.
-float noise(uint32_t index) {
-    return static_cast<float>(mix(index) >> 8) * (1.0f / 16777216.0f) - 0.5f;
-}
+float noise(uint32_t index) { return static_cast<float>(mix(index) >> 8) * (1.0f / 16777216.0f) - 0.5f; }
 
 // Inside a ball filling the grid, about 52 % of the voxels.
 bool insideHead(const Workload& w, int32_t x, int32_t y, int32_t z) {
@@ -90,7 +88,7 @@ void writeFloats(std::ofstream& out, const float* values, int32_t count) {
     out.write(reinterpret_cast<const char*>(values), static_cast<std::streamsize>(count) * sizeof(float));
 }
 
-}  // namespace
+} // namespace
 
 Workload workloadNamed(const std::string& name) {
     if (name == "W1") return {"W1", 64, 64, 36, 300, 11, 34, 100.0f};

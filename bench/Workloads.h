@@ -11,7 +11,7 @@
 struct Workload {
     std::string name;
     int32_t dimX, dimY, dimZ, n;
-    int32_t p1, p2;   // predictors of model 1 and 2, constant included
+    int32_t p1, p2; // predictors of model 1 and 2, constant included
     float threshold;
 };
 

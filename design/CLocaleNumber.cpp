@@ -20,13 +20,9 @@ namespace {
 // result and is not correctly rounded on every Windows. libstdc++'s from_chars
 // (linked in, locale-free, correctly rounded) does the conversion; around it,
 // strtod's rules as glibc applies them.
-bool isCSpace(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
+bool isCSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
 
-bool isHexPrefix(const char* p) {
-    return p[0] == '0' && (p[1] == 'x' || p[1] == 'X') && p[2] != '+' && p[2] != '-';
-}
+bool isHexPrefix(const char* p) { return p[0] == '0' && (p[1] == 'x' || p[1] == 'X') && p[2] != '+' && p[2] != '-'; }
 
 // from_chars leaves the value alone when out of range; strtod gives HUGE_VAL
 // on overflow and zero on underflow. The runtime's strtod tells which for a
@@ -48,7 +44,7 @@ double c99Strtod(const char* text, char** end, _locale_t locale) {
     double value = 0.0;
     std::from_chars_result read{p, std::errc::invalid_argument};
     bool hex = false;
-    if (*p != '+' && *p != '-') {  // from_chars would accept a second sign
+    if (*p != '+' && *p != '-') { // from_chars would accept a second sign
         if (isHexPrefix(p)) {
             read = std::from_chars(p + 2, last, value, std::chars_format::hex);
             hex = read.ec != std::errc::invalid_argument;
@@ -70,7 +66,7 @@ double c99Strtod(const char* text, char** end, _locale_t locale) {
     return negative ? -value : value;
 }
 
-}  // namespace
+} // namespace
 #endif
 
 CLocaleNumber::CLocaleNumber()

@@ -9,7 +9,7 @@
 
 class CLocaleNumber {
 public:
-    CLocaleNumber();  // throws std::bad_alloc when the locale cannot be made
+    CLocaleNumber(); // throws std::bad_alloc when the locale cannot be made
     ~CLocaleNumber();
     CLocaleNumber(const CLocaleNumber&) = delete;
     CLocaleNumber& operator=(const CLocaleNumber&) = delete;

@@ -28,7 +28,7 @@ std::size_t fieldStartBetween(const std::string& line, std::size_t previous, std
     return point >= 2 ? point - 2 : 0;
 }
 
-}  // namespace
+} // namespace
 
 std::vector<std::size_t> dataRowFieldStarts(const std::string& line, int32_t n) {
     const std::vector<std::size_t> points = pointPositions(line);

@@ -18,14 +18,13 @@ void insertFromEnd(std::vector<T>& items, std::size_t fromEnd, const T& item) {
     items.insert(items.end() - static_cast<std::ptrdiff_t>(std::min(fromEnd, items.size())), item);
 }
 
-}  // namespace
+} // namespace
 
 bool SDMFile::lastPredictorIsConstant() const {
     return !predictorValues.empty() && isConstantColumn(predictorValues.back());
 }
 
-void SDMFile::addPredictor(const std::vector<float>& values, const std::string& name, int red,
-                           int green, int blue) {
+void SDMFile::addPredictor(const std::vector<float>& values, const std::string& name, int red, int green, int blue) {
     if (static_cast<int64_t>(values.size()) != nrOfDataPoints.value) return;
     const bool lastConstant = lastPredictorIsConstant();
     const bool newConstant = isConstantColumn(values);

@@ -9,9 +9,9 @@
 // One header key with the value read after it.
 template <class T>
 struct SDMHeaderEntry {
-    std::string key;          // as read, without its trailing colon
+    std::string key; // as read, without its trailing colon
     T value{};
-    int32_t valueColumn = 0;  // key length (colon included) + blanks/tabs after it
+    int32_t valueColumn = 0; // key length (colon included) + blanks/tabs after it
     bool present = false;
 };
 
@@ -26,14 +26,13 @@ struct SDMFile {
     std::vector<int32_t> colorGreen;
     std::vector<int32_t> colorBlue;
     std::vector<std::string> predictorNames;
-    std::vector<std::vector<float>> predictorValues;  // [predictor][time point]
+    std::vector<std::vector<float>> predictorValues; // [predictor][time point]
 
     // True when there is a last column, it is non-empty, its first value is not
     // 0.0 and every value compares equal to the first.
     bool lastPredictorIsConstant() const;
     // Inserts a confound predictor: last, or in front of a trailing constant.
-    void addPredictor(const std::vector<float>& values, const std::string& name, int red,
-                      int green, int blue);
+    void addPredictor(const std::vector<float>& values, const std::string& name, int red, int green, int blue);
     // Guarantees a trailing constant predictor; sets includesConstant.
     void ensureConstant();
 };

@@ -55,25 +55,21 @@ std::string readLine(std::istream& in) {
     return line;
 }
 
-std::string valueError(const std::string& path, const std::string& key, bool isBool,
-                       const std::istream& in) {
+std::string valueError(const std::string& path, const std::string& key, bool isBool, const std::istream& in) {
     if (in.bad()) return path + ": read error";
     if (in.eof()) return path + ": \"" + key + "\" has no value";
-    return path + ": the value of \"" + key + "\" is not " +
-           (isBool ? "0 or 1" : "a 32-bit integer");
+    return path + ": the value of \"" + key + "\" is not " + (isBool ? "0 or 1" : "a 32-bit integer");
 }
 
 template <class T>
-void readEntry(std::istream& in, const std::string& token, SDMHeaderEntry<T>& entry,
-               const std::string& path) {
+void readEntry(std::istream& in, const std::string& token, SDMHeaderEntry<T>& entry, const std::string& path) {
     entry.key = token.substr(0, token.size() - 1);
     int64_t column = static_cast<int64_t>(token.size());
     while (in.peek() == ' ' || in.peek() == '\t') {
         in.get();
         ++column;
     }
-    entry.valueColumn = static_cast<int32_t>(
-        std::min<int64_t>(column, std::numeric_limits<int32_t>::max()));
+    entry.valueColumn = static_cast<int32_t>(std::min<int64_t>(column, std::numeric_limits<int32_t>::max()));
     T value{};
     // For bool this is the numeric form: 0 or 1, any other integer fails.
     if (!(in >> value)) throw IOError(valueError(path, token, std::is_same<T, bool>::value, in));
@@ -81,8 +77,7 @@ void readEntry(std::istream& in, const std::string& token, SDMHeaderEntry<T>& en
     entry.present = true;
 }
 
-void readHeaderToken(std::istream& in, const std::string& token, SDMFile& record,
-                     const std::string& path) {
+void readHeaderToken(std::istream& in, const std::string& token, SDMFile& record, const std::string& path) {
     if (token == "FileVersion:") {
         readEntry(in, token, record.fileVersion, path);
     } else if (token == "NrOfPredictors:") {
@@ -103,8 +98,7 @@ void readHeader(std::istream& in, SDMFile& record, const std::string& path) {
     while (token != firstConfoundKey) {
         if (!(in >> token)) {
             throw IOError(in.bad() ? path + ": read error"
-                                   : path + ": the header ends before \"" +
-                                         firstConfoundKey + "\" and its value");
+                                   : path + ": the header ends before \"" + firstConfoundKey + "\" and its value");
         }
         readHeaderToken(in, token, record, path);
     }
@@ -114,26 +108,23 @@ void checkCounts(const SDMFile& record, const std::string& path) {
     const int32_t predictors = record.nrOfPredictors.value;
     const int32_t points = record.nrOfDataPoints.value;
     if (predictors < 0) {
-        throw IOError(path + ": \"NrOfPredictors:\" is negative (" + std::to_string(predictors) +
-                      ")");
+        throw IOError(path + ": \"NrOfPredictors:\" is negative (" + std::to_string(predictors) + ")");
     }
     if (points < 0) {
         throw IOError(path + ": \"NrOfDataPoints:\" is negative (" + std::to_string(points) + ")");
     }
     if (predictors > maxPredictors) {
-        throw IOError(path + ": \"NrOfPredictors:\" is " + std::to_string(predictors) +
-                      ", more than the " + std::to_string(maxPredictors) +
-                      " predictors a design can have");
+        throw IOError(path + ": \"NrOfPredictors:\" is " + std::to_string(predictors) + ", more than the " +
+                      std::to_string(maxPredictors) + " predictors a design can have");
     }
     if ((static_cast<int64_t>(predictors) + 1) * points > maxDesignValues) {
-        throw IOError(path + ": " + std::to_string(predictors) + " predictors of " +
-                      std::to_string(points) + " data points are more than the " +
-                      std::to_string(maxDesignValues) + " values a design matrix can hold");
+        throw IOError(path + ": " + std::to_string(predictors) + " predictors of " + std::to_string(points) +
+                      " data points are more than the " + std::to_string(maxDesignValues) +
+                      " values a design matrix can hold");
     }
     if (static_cast<int64_t>(predictors) * points > maxStoredValues) {
-        throw IOError(path + ": " + std::to_string(predictors) + " predictors of " +
-                      std::to_string(points) + " data points are more than the " +
-                      std::to_string(maxStoredValues) + " values the reader keeps");
+        throw IOError(path + ": " + std::to_string(predictors) + " predictors of " + std::to_string(points) +
+                      " data points are more than the " + std::to_string(maxStoredValues) + " values the reader keeps");
     }
 }
 
@@ -186,10 +177,8 @@ void parseNames(const std::string& line, SDMFile& record) {
 }
 
 // A row with the wrong number of decimal points stays all zeros.
-void readDataRow(const std::string& line, std::size_t t, SDMFile& record,
-                 const CLocaleNumber& numbers) {
-    const std::vector<std::size_t> starts =
-        dataRowFieldStarts(line, record.nrOfPredictors.value);
+void readDataRow(const std::string& line, std::size_t t, SDMFile& record, const CLocaleNumber& numbers) {
+    const std::vector<std::size_t> starts = dataRowFieldStarts(line, record.nrOfPredictors.value);
     for (std::size_t j = 0; j < starts.size(); ++j) {
         const std::size_t end = j + 1 < starts.size() ? starts[j + 1] : line.size();
         record.predictorValues[j][t] = numbers.toFloat(line.substr(starts[j], end - starts[j]));
@@ -210,7 +199,7 @@ void readData(std::istream& in, SDMFile& record) {
     }
 }
 
-}  // namespace
+} // namespace
 
 SDMFile readSDMFile(std::string path) {
     std::ifstream in;

@@ -24,8 +24,7 @@ void checkHeader(const FmrDocument& document) {
         fuzzing::broken("the header does not describe the layout");
     }
     if (std::string(header.FileName) != document.path()) fuzzing::broken("the header does not carry the path");
-    if (document.timeCourses().volumes() != layout.nrOfVolumes ||
-        document.timeCourses().voxels() != layout.voxels()) {
+    if (document.timeCourses().volumes() != layout.nrOfVolumes || document.timeCourses().voxels() != layout.voxels()) {
         fuzzing::broken("the time courses do not match the layout");
     }
 }

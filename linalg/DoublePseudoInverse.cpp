@@ -48,7 +48,7 @@ double zeroCutoff(const std::vector<double>& w, int32_t rows, int32_t cols) {
     return static_cast<double>(std::max(rows, cols)) * std::numeric_limits<double>::epsilon() * largest;
 }
 
-}  // namespace
+} // namespace
 
 std::optional<Matrix> doublePseudoInverse(const Matrix& x) {
     const int32_t n = x.rows();

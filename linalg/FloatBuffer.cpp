@@ -11,14 +11,14 @@ int64_t checkedProduct(int64_t count, int32_t extent) {
     if (extent < 0) {
         throw std::bad_alloc();
     }
-    const int64_t product = count * extent;  // both at most 2^31 - 1: no overflow
+    const int64_t product = count * extent; // both at most 2^31 - 1: no overflow
     if (product > std::numeric_limits<int32_t>::max()) {
         throw std::bad_alloc();
     }
     return product;
 }
 
-}  // namespace
+} // namespace
 
 int32_t elementCount(int32_t rows, int32_t cols) {
     return static_cast<int32_t>(checkedProduct(checkedProduct(1, rows), cols));
@@ -52,4 +52,4 @@ std::unique_ptr<float[]> copiedFloats(const float* source, int32_t count) {
     return buffer;
 }
 
-}  // namespace linalg
+} // namespace linalg

@@ -23,4 +23,4 @@ std::unique_ptr<float[]> filledFloats(int32_t count, float value);
 // A bit-for-bit copy of count floats from source.
 std::unique_ptr<float[]> copiedFloats(const float* source, int32_t count);
 
-}  // namespace linalg
+} // namespace linalg

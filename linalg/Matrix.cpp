@@ -15,8 +15,7 @@ Matrix::Matrix(MatrixSize size, float value) : Matrix(size.rows, size.cols, valu
 Matrix::Matrix(const Matrix& other)
     : rows_(other.rows_), cols_(other.cols_), data_(linalg::copiedFloats(other.data(), other.count())) {}
 
-Matrix::Matrix(Matrix&& other) noexcept
-    : rows_(other.rows_), cols_(other.cols_), data_(std::move(other.data_)) {}
+Matrix::Matrix(Matrix&& other) noexcept : rows_(other.rows_), cols_(other.cols_), data_(std::move(other.data_)) {}
 
 Matrix& Matrix::operator=(const Matrix& other) {
     if (this != &other) {
@@ -69,7 +68,7 @@ Matrix Matrix::operator*(const Matrix& b) const {
 }
 
 Vector Matrix::operator*(Vector v) const {
-    const Vector x(std::move(v));  // released when this returns
+    const Vector x(std::move(v)); // released when this returns
     Vector y(rows_);
     float* out = y.data();
     if (cols_ == 0) {

@@ -14,7 +14,7 @@ public:
     Matrix(int32_t rows, int32_t cols, float value);
     Matrix(MatrixSize size, float value);
     Matrix(const Matrix& other);
-    Matrix(Matrix&& other) noexcept;      // other keeps its shape, loses its buffer
+    Matrix(Matrix&& other) noexcept; // other keeps its shape, loses its buffer
     Matrix& operator=(const Matrix& other);
     ~Matrix();
 

@@ -10,4 +10,4 @@ namespace linalg {
 // The float nearest to 1e-4 (bit pattern 0x38D1B717).
 constexpr float kStdDevFloor = 1e-4f;
 
-}  // namespace linalg
+} // namespace linalg

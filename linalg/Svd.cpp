@@ -43,7 +43,7 @@ Real signOf(Real a, Real b) {
     return b >= Real(0) ? std::fabs(a) : -std::fabs(a);
 }
 
-}  // namespace
+} // namespace
 
 namespace linalg {
 
@@ -52,7 +52,7 @@ double pythag(double a, double b) { return pythagOf(a, b); }
 float sign(float a, float b) { return signOf(a, b); }
 double sign(double a, double b) { return signOf(a, b); }
 
-}  // namespace linalg
+} // namespace linalg
 
 namespace {
 
@@ -96,7 +96,7 @@ ScalarOf<Mat> reflectColumn(Mat& a, int32_t i) {
         scale = scale + std::fabs(a(k, i));
     }
     if (!(scale != Real(0))) {
-        return Real(0);  // scale * g with both still 0
+        return Real(0); // scale * g with both still 0
     }
     Real s = Real(0);
     for (int32_t k = i; k < m; ++k) {
@@ -260,7 +260,7 @@ void accumulateLeft(Mat& a, const Vec& w) {
 
 struct Split {
     int32_t l;
-    bool cancel;  // w[l - 1] is negligible: e[l] must be cancelled first
+    bool cancel; // w[l - 1] is negligible: e[l] must be cancelled first
 };
 
 // Looks from k downward for the start l of the unreduced block. e[0] is
@@ -384,7 +384,7 @@ bool decompose(Mat& a, Vec& w, Mat& v, Vec& e) {
     return diagonalize(a, w, v, e, anorm);
 }
 
-}  // namespace
+} // namespace
 
 bool Matrix::svd(Vector& w, Matrix& v) {
     const int32_t n = cols_;

@@ -23,4 +23,4 @@ double sign(double a, double b);
 // does not converge within 30 passes.
 bool svd(DoubleMatrix& a, std::vector<double>& w, DoubleMatrix& v);
 
-}  // namespace linalg
+} // namespace linalg

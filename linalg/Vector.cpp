@@ -14,8 +14,7 @@ Vector::Vector(int32_t n) : size_(n), data_(linalg::allocateFloats(n)) {}
 
 Vector::Vector(int32_t n, float value) : size_(n), data_(linalg::filledFloats(n, value)) {}
 
-Vector::Vector(const Vector& other)
-    : size_(other.size_), data_(linalg::copiedFloats(other.data(), other.size_)) {}
+Vector::Vector(const Vector& other) : size_(other.size_), data_(linalg::copiedFloats(other.data(), other.size_)) {}
 
 Vector::Vector(Vector&& other) noexcept : size_(other.size_), data_(std::move(other.data_)) {}
 

@@ -7,10 +7,10 @@
 class Vector {
 public:
     Vector();
-    explicit Vector(int32_t n);           // uninitialised elements
+    explicit Vector(int32_t n); // uninitialised elements
     Vector(int32_t n, float value);
     Vector(const Vector& other);
-    Vector(Vector&& other) noexcept;      // other keeps its size, loses its buffer
+    Vector(Vector&& other) noexcept; // other keeps its size, loses its buffer
     Vector& operator=(const Vector& other);
     ~Vector();
 
@@ -29,10 +29,10 @@ public:
     Vector squared() const;
 
     // An empty vector has sum 0, mean and min NaN, stdDev 0.
-    float sum() const;      // from index 0 upward, one float accumulator
-    float mean() const;     // sum() / float(size)
-    float min() const;      // NaN never replaces the running minimum
-    float stdDev() const;   // sample standard deviation, 0 at or below the 1e-4 floor
+    float sum() const;    // from index 0 upward, one float accumulator
+    float mean() const;   // sum() / float(size)
+    float min() const;    // NaN never replaces the running minimum
+    float stdDev() const; // sample standard deviation, 0 at or below the 1e-4 floor
 
 private:
     int32_t size_;

@@ -24,9 +24,6 @@ int CVTSLog::CVTSBuf::sync() {
 
 // The stream base's buffer pointer is the buffer's one owner, as the host kit
 // lays the class out; the destructor takes that ownership back.
-CVTSLog::CVTSLog(cvLogText_t logFunction)
-    : std::ostream(std::make_unique<CVTSBuf>(logFunction).release()) {}
+CVTSLog::CVTSLog(cvLogText_t logFunction) : std::ostream(std::make_unique<CVTSBuf>(logFunction).release()) {}
 
-CVTSLog::~CVTSLog() {
-    const std::unique_ptr<std::streambuf> buffer(rdbuf(nullptr));
-}
+CVTSLog::~CVTSLog() { const std::unique_ptr<std::streambuf> buffer(rdbuf(nullptr)); }

@@ -17,8 +17,7 @@ template <class Function>
 Function service(HostService which) {
     const cvts::HostEntry entry = cvts::hostServiceEntry(which);
     if (entry == nullptr) {
-        throw std::runtime_error(std::string("Corvantis does not provide the service ") +
-                                 cvts::hostServiceName(which));
+        throw std::runtime_error(std::string("Corvantis does not provide the service ") + cvts::hostServiceName(which));
     }
     return reinterpret_cast<Function>(entry);
 }
@@ -30,8 +29,6 @@ Function service(HostService which) {
 CVTS_CALLED_HOST_SERVICES(CVTS_TYPED_CALL)
 #undef CVTS_TYPED_CALL
 
-cvLogText_t logTextEntry() {
-    return reinterpret_cast<cvLogText_t>(cvts::hostServiceEntry(HostService::cvLogText));
-}
+cvLogText_t logTextEntry() { return reinterpret_cast<cvLogText_t>(cvts::hostServiceEntry(HostService::cvLogText)); }
 
 } // namespace host

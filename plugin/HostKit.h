@@ -41,8 +41,8 @@ struct MapHeader {
     int32_t MapType;
     float LowerThreshold;
     float UpperThreshold;
-    int32_t reserved24;   // the host's own; the plug-in leaves it alone
-    int32_t field28;      // the plug-in always writes 0 here
+    int32_t reserved24; // the host's own; the plug-in leaves it alone
+    int32_t field28;    // the plug-in always writes 0 here
     int32_t DF1;
     int32_t DF2;
     unsigned char reserved40[24];
@@ -60,11 +60,11 @@ static_assert(offsetof(MapHeader, DF1) == 32, "DF1 at 32");
 static_assert(offsetof(MapHeader, DF2) == 36, "DF2 at 36");
 
 // Codes of the host contract.
-constexpr int32_t kDocumentTypeFMR = 1;      // cvGetDocumentType of an FMR document
-constexpr int32_t kFMRDataTypeInt16 = 1;     // FMRHeader::DataType: the older short-integer storage
-constexpr int32_t kFMRDataTypeFloat32 = 2;   // FMRHeader::DataType: 32-bit float time courses
-constexpr int32_t kMapTypePlain = 0;         // MapHeader::MapType of a map of plain values
-constexpr int32_t kMapTypeF = 4;             // MapHeader::MapType of an F map, with DF1 and DF2
+constexpr int32_t kDocumentTypeFMR = 1;    // cvGetDocumentType of an FMR document
+constexpr int32_t kFMRDataTypeInt16 = 1;   // FMRHeader::DataType: the older short-integer storage
+constexpr int32_t kFMRDataTypeFloat32 = 2; // FMRHeader::DataType: 32-bit float time courses
+constexpr int32_t kMapTypePlain = 0;       // MapHeader::MapType of a map of plain values
+constexpr int32_t kMapTypeF = 4;           // MapHeader::MapType of an F map, with DF1 and DF2
 
 // Texts read from the host go through buffers of this size.
 constexpr int kHostTextBufferSize = 512;
@@ -76,7 +76,8 @@ constexpr int kHostTextBufferSize = 512;
 // (which the build reads out of these rows) are all generated from it. Each row
 // starts a line with "X(name,"; a void service has no answer, so its last column is empty.
 #define CVTS_CALLED_HOST_SERVICES(X) \
-    X(cvGetVersionOfCorvantis, void, (int32_t* major, int32_t* minor, int32_t* revision), (major, minor, revision), ) \
+    X(cvGetVersionOfCorvantis, void, (int32_t * major, int32_t * minor, int32_t * revision), \
+      (major, minor, revision), ) \
     X(cvShowLogTab, void, (), (), ) \
     X(cvLogText, bool, (const char* text), (text), false) \
     X(cvMessageBox, bool, (const char* text), (text), false) \
@@ -84,12 +85,12 @@ constexpr int kHostTextBufferSize = 512;
     X(cvStopBusyCursor, void, (), (), ) \
     X(cvGetIDOfCurrentDocument, int32_t, (), (), -1) \
     X(cvGetDocumentType, int32_t, (int32_t documentId), (documentId), -1) \
-    X(cvGetHeaderOfCurrentFMR, bool, (FMRHeader* header), (header), false) \
+    X(cvGetHeaderOfCurrentFMR, bool, (FMRHeader * header), (header), false) \
     X(cvGetSTCFloatDataOfCurrentFMR, float**, (), (), nullptr) \
     X(cvSaveFMRAndSTC, bool, (const char* fmrPath, const char* stcName), (fmrPath, stcName), false) \
     X(cvCreateMAPForCurrentFMR, bool, (), (), false) \
-    X(cvGetMAPOfCurrentFMR, float**, (MapHeader* header), (header), nullptr) \
-    X(cvSetMAPParametersOfCurrentFMR, bool, (MapHeader* header), (header), false) \
+    X(cvGetMAPOfCurrentFMR, float**, (MapHeader * header), (header), nullptr) \
+    X(cvSetMAPParametersOfCurrentFMR, bool, (MapHeader * header), (header), false) \
     X(cvSaveMAPsOfCurrentFMR, bool, (const char* path), (path), false) \
     X(cvGetStringParameter, bool, (const char* name, char* buffer512), (name, buffer512), false) \
     X(cvSetStringParameter, bool, (const char* name, const char* text), (name, text), false) \

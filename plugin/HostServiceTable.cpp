@@ -48,8 +48,7 @@ bool fillHostServiceTable() {
     if (module == nullptr) {
         return false;
     }
-    const bool filled =
-        fillHostServiceTableFrom([module](const char* name) { return findExport(module, name); });
+    const bool filled = fillHostServiceTableFrom([module](const char* name) { return findExport(module, name); });
     releaseModule(module);
     return filled;
 }

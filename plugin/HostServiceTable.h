@@ -16,7 +16,7 @@ enum class HostService : int {
     CVTS_HOST_SERVICES(CVTS_CALLED_ENUM_ENTRY, CVTS_STORED_ENUM_ENTRY)
 #undef CVTS_STORED_ENUM_ENTRY
 #undef CVTS_CALLED_ENUM_ENTRY
-    Count
+        Count
 };
 
 constexpr int kHostServiceCount = static_cast<int>(HostService::Count);

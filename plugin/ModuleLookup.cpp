@@ -104,8 +104,7 @@ ModuleHandle findLoadedModule(const char* fileName) {
     }
     // Both forms only hand out a handle to what is loaded already: RTLD_NOLOAD
     // refuses to load, and a null path names the main program.
-    return search.isMainProgram ? dlopen(nullptr, RTLD_LAZY)
-                                : dlopen(search.path.c_str(), RTLD_LAZY | RTLD_NOLOAD);
+    return search.isMainProgram ? dlopen(nullptr, RTLD_LAZY) : dlopen(search.path.c_str(), RTLD_LAZY | RTLD_NOLOAD);
 }
 
 HostEntry findExport(ModuleHandle module, const char* name) {

@@ -18,7 +18,11 @@ struct CacheLineAllocator {
     void deallocate(T* p, std::size_t) noexcept { ::operator delete(p, kAlignment); }
 
     template <class U>
-    bool operator==(const CacheLineAllocator<U>&) const noexcept { return true; }
+    bool operator==(const CacheLineAllocator<U>&) const noexcept {
+        return true;
+    }
     template <class U>
-    bool operator!=(const CacheLineAllocator<U>&) const noexcept { return false; }
+    bool operator!=(const CacheLineAllocator<U>&) const noexcept {
+        return false;
+    }
 };

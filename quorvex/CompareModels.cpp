@@ -79,8 +79,7 @@ bool quorvex::compareModels() {
 
     const VolumeSize dim{header.DimX, header.DimY, header.DimZ};
     const bool(&keepResiduals)[2] = switches.residuals;
-    const VoxelLoopResults results =
-        runVoxelLoop(data, header.NrOfVolumes, dim, threshold, prepared, keepResiduals);
+    const VoxelLoopResults results = runVoxelLoop(data, header.NrOfVolumes, dim, threshold, prepared, keepResiduals);
 
     for (int i = 0; i < 2; ++i) {
         if (keepResiduals[i]) {

@@ -10,25 +10,22 @@ namespace {
 bool halvesWideVectors() {
     unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
     if (__get_cpuid(0, &eax, &ebx, &ecx, &edx) == 0) return false;
-    const bool amd = ebx == 0x68747541 && edx == 0x69746e65 && ecx == 0x444d4163;  // "AuthenticAMD"
+    const bool amd = ebx == 0x68747541 && edx == 0x69746e65 && ecx == 0x444d4163; // "AuthenticAMD"
     if (!amd || __get_cpuid(1, &eax, &ebx, &ecx, &edx) == 0) return false;
     const unsigned family = ((eax >> 8) & 0xF) + ((eax >> 20) & 0xFF);
     return family == 0x19;
 }
 
-}  // namespace
+} // namespace
 
 bool cpuSupports(SimdLevel level) {
     switch (level) {
-    case SimdLevel::sse2:
-        return true;
+    case SimdLevel::sse2: return true;
     case SimdLevel::avx2:
         // The feature test also checks that the OS saves the wide registers.
         __builtin_cpu_init();
         return __builtin_cpu_supports("avx2") != 0;
-    case SimdLevel::avx512:
-        __builtin_cpu_init();
-        return __builtin_cpu_supports("avx512f") != 0;
+    case SimdLevel::avx512: __builtin_cpu_init(); return __builtin_cpu_supports("avx512f") != 0;
     }
     return false;
 }

@@ -4,7 +4,7 @@
 
 void logLine(std::ostream* log, const std::string& message, bool leadingBreak) {
     if (log == nullptr) {
-        return;  // not initialised: nowhere to write
+        return; // not initialised: nowhere to write
     }
     if (leadingBreak) {
         *log << "\n";

@@ -7,7 +7,7 @@
 #include <cstdint>
 
 #ifndef MADV_POPULATE_WRITE
-#define MADV_POPULATE_WRITE 23  // Linux 5.14; older kernels refuse it with EINVAL
+#define MADV_POPULATE_WRITE 23 // Linux 5.14; older kernels refuse it with EINVAL
 #endif
 
 void preparePagesForWriting(void* data, std::size_t bytes) {

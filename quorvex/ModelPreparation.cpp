@@ -13,8 +13,8 @@
 Vector confoundSelector(const SDMFile& record) {
     const int32_t first = record.firstConfoundPredictor.value;
     if (first < 1) {
-        throw std::runtime_error(fileNameOf(record.fileName) + " has FirstConfoundPredictor " +
-                                 std::to_string(first) + "; the first confound predictor is numbered from 1");
+        throw std::runtime_error(fileNameOf(record.fileName) + " has FirstConfoundPredictor " + std::to_string(first) +
+                                 "; the first confound predictor is numbered from 1");
     }
     const int32_t count = record.nrOfPredictors.value;
     Vector selector(count, 0.0f);
@@ -61,13 +61,11 @@ ModelPseudoInverse prepareModelPseudoInverse(const Matrix& X) {
     return {Ginverse * Xt, false, residual};
 }
 
-Matrix pseudoInverse(const Matrix& X) {
-    return prepareModelPseudoInverse(X).P;
-}
+Matrix pseudoInverse(const Matrix& X) { return prepareModelPseudoInverse(X).P; }
 
 std::string illConditionedMessage(const std::string& designPath, double residual) {
     std::ostringstream text;
-    text << ">  Design " << fileNameOf(designPath) << " is ill-conditioned for single precision (residual "
-         << residual << "); fitted with a double-precision pseudo-inverse";
+    text << ">  Design " << fileNameOf(designPath) << " is ill-conditioned for single precision (residual " << residual
+         << "); fitted with a double-precision pseudo-inverse";
     return text.str();
 }

@@ -21,9 +21,9 @@ constexpr double kInversionResidualLimit = 0.01;
 double inversionResidual(const Matrix& G, const Matrix& Ginverse);
 
 struct ModelPseudoInverse {
-    Matrix P;               // p x n
-    bool doublePrecision;   // P is the double-precision pseudo-inverse of X
-    double residual;        // inversionResidual of X'X and its float inverse
+    Matrix P;             // p x n
+    bool doublePrecision; // P is the double-precision pseudo-inverse of X
+    double residual;      // inversionResidual of X'X and its float inverse
 };
 
 // P = (X'X)^-1 X' with the float inverse, unless its residual exceeds

@@ -26,7 +26,7 @@ std::vector<MaskRun> maskRuns(const std::vector<int32_t>& mask) {
     return runs;
 }
 
-}  // namespace
+} // namespace
 
 void ResidualCourses::holdByVolume(int64_t room) {
     layout_ = Layout::byVolume;
@@ -46,12 +46,10 @@ void ResidualCourses::keepFirst(int64_t courses) {
 
 float ResidualCourses::value(int64_t j, int32_t v) const {
     switch (layout_) {
-    case Layout::byCourse:
-        return values_[static_cast<size_t>(j) * static_cast<size_t>(n_) + static_cast<size_t>(v)];
+    case Layout::byCourse: return values_[static_cast<size_t>(j) * static_cast<size_t>(n_) + static_cast<size_t>(v)];
     case Layout::byVolume:
         return values_[static_cast<size_t>(v) * static_cast<size_t>(stride_) + static_cast<size_t>(j)];
-    case Layout::inRunData:
-        break;
+    case Layout::inRunData: break;
     }
     throw std::logic_error("residual courses that are in the run's data have no values of their own");
 }

@@ -12,9 +12,9 @@
 class ResidualCourses {
 public:
     enum class Layout {
-        byCourse,   // one course after another, in mask order (the reference loop)
-        byVolume,   // per volume the masked voxels' values, in mask order
-        inRunData,  // already written into the run's data at the masked voxels
+        byCourse,  // one course after another, in mask order (the reference loop)
+        byVolume,  // per volume the masked voxels' values, in mask order
+        inRunData, // already written into the run's data at the masked voxels
     };
 
     explicit ResidualCourses(int32_t n) : n_(n) {}
@@ -54,6 +54,6 @@ private:
     int32_t n_;
     Layout layout_ = Layout::byCourse;
     int64_t count_ = 0;
-    int64_t stride_ = 0;  // byVolume: values per volume's row
+    int64_t stride_ = 0; // byVolume: values per volume's row
     std::vector<float, UninitialisedAllocator<float>> values_;
 };

@@ -28,8 +28,7 @@ MapDegreesOfFreedom mapDegreesOfFreedom(const ResultMap& map, int32_t p1, int32_
             return MapDegreesOfFreedom{false, 0, 0};
         }
         return MapDegreesOfFreedom{true, positiveOrZero(std::abs(p2 - p1)), positiveOrZero(n - p2)};
-    case DegreesOfFreedom::none:
-        break;
+    case DegreesOfFreedom::none: break;
     }
     return MapDegreesOfFreedom{true, 0, 0};
 }

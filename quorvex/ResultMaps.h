@@ -29,15 +29,15 @@ enum class DegreesOfFreedom { none, fTest };
 enum class NameStem { model1, model2 };
 
 struct ResultMap {
-    const char* switchName;     // the dialog's parameter; non-zero saves the map
+    const char* switchName; // the dialog's parameter; non-zero saves the map
     MapVolume volume;
-    int32_t mapType;            // MapHeader::MapType
+    int32_t mapType; // MapHeader::MapType
     float lowerThreshold;
-    float upperThreshold;       // see upperRule
+    float upperThreshold; // see upperRule
     UpperThreshold upperRule;
     DegreesOfFreedom degreesOfFreedom;
-    NameStem stem;              // the file name is stem + infix [+ model 1's file name without
-    const char* infix;          // its extension, when namesModel1] + ".map"
+    NameStem stem;     // the file name is stem + infix [+ model 1's file name without
+    const char* infix; // its extension, when namesModel1] + ".map"
     bool namesModel1;
 };
 
@@ -47,14 +47,14 @@ inline constexpr ResultMap kResultMaps[] = {
      NameStem::model1, "_tSNR_residuals", false},
     {"tSNR2", MapVolume::tSNR2, kMapTypePlain, 5.0f, 100.0f, UpperThreshold::fixed, DegreesOfFreedom::none,
      NameStem::model2, "_tSNR_residuals", false},
-    {"tSNR3", MapVolume::tSNRDifference, kMapTypePlain, 1.0f, 20.0f, UpperThreshold::fixed,
-     DegreesOfFreedom::none, NameStem::model2, "_tSNR_diff_", true},
+    {"tSNR3", MapVolume::tSNRDifference, kMapTypePlain, 1.0f, 20.0f, UpperThreshold::fixed, DegreesOfFreedom::none,
+     NameStem::model2, "_tSNR_diff_", true},
     {"R2adj1", MapVolume::r2adj1, kMapTypePlain, 0.1f, 0.5f, UpperThreshold::fixed, DegreesOfFreedom::none,
      NameStem::model1, "_R2adj", false},
     {"R2adj2", MapVolume::r2adj2, kMapTypePlain, 0.1f, 0.5f, UpperThreshold::fixed, DegreesOfFreedom::none,
      NameStem::model2, "_R2adj", false},
-    {"R2adj3", MapVolume::r2adjDifference, kMapTypePlain, 0.05f, 0.5f, UpperThreshold::fixed,
-     DegreesOfFreedom::none, NameStem::model2, "_R2adj_diff_", true},
+    {"R2adj3", MapVolume::r2adjDifference, kMapTypePlain, 0.05f, 0.5f, UpperThreshold::fixed, DegreesOfFreedom::none,
+     NameStem::model2, "_R2adj_diff_", true},
     {"Fmap", MapVolume::F, kMapTypeF, 2.0f, 0.5f, UpperThreshold::timesLargest, DegreesOfFreedom::fTest,
      NameStem::model2, "_Fval_diff_", true},
 };

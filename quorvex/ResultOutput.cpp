@@ -17,8 +17,7 @@ OutputSwitches readOutputSwitches() {
 }
 
 void saveResiduals(std::ostream* log, const SDMFile& model, const ResidualCourses& courses,
-                   const std::vector<int32_t>& mask, float* const* data,
-                   const std::string& fmrFileName) {
+                   const std::vector<int32_t>& mask, float* const* data, const std::string& fmrFileName) {
     const std::string name = fileNameOf(model.fileName);
     logLine(log, ">  Saving Residuals of confounds of " + name);
     courses.writeInto(data, mask);
@@ -38,8 +37,7 @@ std::string cleanedCoursesPath(const std::string& cleanedRun) {
 namespace {
 
 // One map's volume through saveMap, with the row's header fields.
-void saveRow(const ResultMap& map, const Volume& volume, const MapDegreesOfFreedom& df,
-             const std::string& fileName) {
+void saveRow(const ResultMap& map, const Volume& volume, const MapDegreesOfFreedom& df, const std::string& fileName) {
     const float upper =
         map.upperRule == UpperThreshold::timesLargest ? map.upperThreshold * volume.max() : map.upperThreshold;
     saveMap(volume, map.mapType, map.lowerThreshold, upper, df.df1, df.df2, fileName);
@@ -61,8 +59,8 @@ const Volume* storedVolume(MapVolume volume, const VoxelLoopResults& results) {
 
 void saveResultMap(std::ostream* log, const ResultMap& map, const std::vector<SDMFile>& models,
                    const VoxelLoopResults& results, int32_t nrOfVolumes) {
-    const MapDegreesOfFreedom df = mapDegreesOfFreedom(map, models[0].nrOfPredictors.value,
-                                                       models[1].nrOfPredictors.value, nrOfVolumes);
+    const MapDegreesOfFreedom df =
+        mapDegreesOfFreedom(map, models[0].nrOfPredictors.value, models[1].nrOfPredictors.value, nrOfVolumes);
     if (!df.exists) {
         // For the F map: ">  Fmap could not be create because both SDMs have ...".
         logLine(log, std::string(">  ") + map.switchName +
@@ -82,9 +80,8 @@ void saveResultMap(std::ostream* log, const ResultMap& map, const std::vector<SD
 
 } // namespace
 
-void saveRequestedMaps(std::ostream* log, const OutputSwitches& switches,
-                       const std::vector<SDMFile>& models, const VoxelLoopResults& results,
-                       int32_t nrOfVolumes) {
+void saveRequestedMaps(std::ostream* log, const OutputSwitches& switches, const std::vector<SDMFile>& models,
+                       const VoxelLoopResults& results, int32_t nrOfVolumes) {
     logLine(log, ">  Saving Maps...");
     for (int k = 0; k < kResultMapCount; ++k) {
         if (switches.map[k]) {

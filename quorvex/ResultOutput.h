@@ -13,8 +13,8 @@
 
 // The dialog's output switches (non-zero = on).
 struct OutputSwitches {
-    bool map[kResultMapCount];  // in the order of kResultMaps
-    bool residuals[2];          // kResidualSwitches: model 1, model 2
+    bool map[kResultMapCount]; // in the order of kResultMaps
+    bool residuals[2];         // kResidualSwitches: model 1, model 2
 };
 
 // Reads the switches from the dialog, one cvGetIntParameter each: the maps' in
@@ -34,11 +34,9 @@ std::string cleanedCoursesPath(const std::string& cleanedRun);
 // unless the voxel loop has already put them there, and saves the run as a
 // new FMR/STC pair named after the model.
 void saveResiduals(std::ostream* log, const SDMFile& model, const ResidualCourses& courses,
-                   const std::vector<int32_t>& mask, float* const* data,
-                   const std::string& fmrFileName);
+                   const std::vector<int32_t>& mask, float* const* data, const std::string& fmrFileName);
 
 // Saves every switched-on map, in the order of kResultMaps; a map that cannot
 // be made (see DegreesOfFreedom::fTest) is logged instead.
-void saveRequestedMaps(std::ostream* log, const OutputSwitches& switches,
-                       const std::vector<SDMFile>& models, const VoxelLoopResults& results,
-                       int32_t nrOfVolumes);
+void saveRequestedMaps(std::ostream* log, const OutputSwitches& switches, const std::vector<SDMFile>& models,
+                       const VoxelLoopResults& results, int32_t nrOfVolumes);

@@ -44,7 +44,8 @@ void checkOutputsAreDistinct(const OutputSwitches& switches, const std::vector<S
     std::set<std::string> seen;
     for (const std::string& path : plannedOutputPaths(switches, models, fmrFileName, nrOfVolumes)) {
         if (!seen.insert(path).second) {
-            throw std::runtime_error("Two outputs of this run would be written to " + path + ": give the models' "
+            throw std::runtime_error("Two outputs of this run would be written to " + path +
+                                     ": give the models' "
                                      "design files names that differ after their folder and extension");
         }
     }

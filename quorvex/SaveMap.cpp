@@ -19,8 +19,8 @@ void copyIntoSlices(const Volume& volume, float** slices, const MapHeader& heade
 
 } // namespace
 
-void saveMap(const Volume& volume, int32_t mapType, float lowerThreshold, float upperThreshold,
-             int32_t df1, int32_t df2, const std::string& fileName) {
+void saveMap(const Volume& volume, int32_t mapType, float lowerThreshold, float upperThreshold, int32_t df1,
+             int32_t df2, const std::string& fileName) {
     host::cvCreateMAPForCurrentFMR();
     MapHeader header;
     std::memset(&header, 0, sizeof header);

@@ -17,7 +17,11 @@ struct UninitialisedAllocator : std::allocator<T> {
     template <class U>
     UninitialisedAllocator(const UninitialisedAllocator<U>&) noexcept {}
     template <class U>
-    void construct(U* p) noexcept { ::new (static_cast<void*>(p)) U; }
+    void construct(U* p) noexcept {
+        ::new (static_cast<void*>(p)) U;
+    }
     template <class U, class... Args>
-    void construct(U* p, Args&&... args) { ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...); }
+    void construct(U* p, Args&&... args) {
+        ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+    }
 };

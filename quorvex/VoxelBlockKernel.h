@@ -87,8 +87,7 @@ struct BlockKernel {
     // X * (beta o selector), column 0 first; then the cleaned course and the
     // running sums, in increasing t.
     template <int T>
-    static void fitTile(const KernelModel& m, const BlockData& d, float* cleaned, int32_t n, int32_t t0,
-                        Sums& s) {
+    static void fitTile(const KernelModel& m, const BlockData& d, float* cleaned, int32_t n, int32_t t0, Sums& s) {
         const float* const X = m.X + t0;
         const int32_t p = m.p;
         const float* const beta = d.beta;
@@ -161,7 +160,7 @@ struct BlockKernel {
             for (int j = 0; j < V; ++j)
                 L::store(row(d.selectedBeta, r) + j * W, L::mul(L::load(row(d.beta, r) + j * W), sel));
         }
-        Sums s{};  // every lane sum starts at t = 0 in fitTile; zero only quiets the compiler
+        Sums s{}; // every lane sum starts at t = 0 in fitTile; zero only quiets the compiler
         fitAll(m, d, d.cleaned[i], n, s);
 
         const Vec nf = L::set(pr.nf);
@@ -230,12 +229,12 @@ struct BlockKernel {
     static void load(const BlockProblem& pr, const BlockData& d, float* minima) {
         constexpr int kLineFloats = 16;
         Vec m[V];
-        for (int j = 0; j < V; ++j) m[j] = L::set(0.0f);  // replaced at t = 0
+        for (int j = 0; j < V; ++j) m[j] = L::set(0.0f); // replaced at t = 0
         for (int32_t t = 0; t < pr.n; ++t) {
             if (d.next >= 0) {
                 const float* ahead = d.volumes[t] + d.next;
                 for (int j = 0; j < BW; j += kLineFloats) __builtin_prefetch(ahead + j, 0, 1);
-                __builtin_prefetch(ahead + BW - 1, 0, 1);  // the block need not start on a line
+                __builtin_prefetch(ahead + BW - 1, 0, 1); // the block need not start on a line
             }
             const float* source = d.volumes[t] + d.first;
             float* target = row(d.Y, t);
@@ -259,8 +258,7 @@ struct BlockKernel {
 
     // The passing lanes' cleaned values to their destinations; values move
     // bit for bit.
-    static void emitRows(const float* cleaned, int32_t n, const BlockOutput& o, const int32_t* passing,
-                         int32_t count) {
+    static void emitRows(const float* cleaned, int32_t n, const BlockOutput& o, const int32_t* passing, int32_t count) {
         for (int32_t t = 0; t < n; ++t) {
             const float* source = row(cleaned, t);
             float* target = o.rows[t] + o.offset;
@@ -300,4 +298,4 @@ struct BlockKernel {
     }
 };
 
-}  // namespace voxelkernels
+} // namespace voxelkernels

@@ -53,8 +53,18 @@ public:
     float* laneMinima() { return laneMinima_.data(); }
 
     BlockData data(const float* const* volumes) {
-        return BlockData{volumes, 0, 0, -1, passing_.data(), 0, y_.data(), beta_.data(), selectedBeta_.data(),
-                         {cleaned_[0].data(), cleaned_[1].data()}, {BlockOutput{}, BlockOutput{}}, results_.data()};
+        return BlockData{volumes,
+                         0,
+                         0,
+                         -1,
+                         passing_.data(),
+                         0,
+                         y_.data(),
+                         beta_.data(),
+                         selectedBeta_.data(),
+                         {cleaned_[0].data(), cleaned_[1].data()},
+                         {BlockOutput{}, BlockOutput{}},
+                         results_.data()};
     }
 
 private:
@@ -63,7 +73,7 @@ private:
     Rows beta_;
     Rows selectedBeta_;
     Rows cleaned_[2];
-    Rows results_;  // kBlockResultRows rows, see BlockResultRow
+    Rows results_; // kBlockResultRows rows, see BlockResultRow
     std::vector<int32_t> passing_;
     Rows laneMinima_;
 };
@@ -82,8 +92,8 @@ void storeLane(const BlockWorkspace& ws, int32_t lane, int32_t voxel, bool hasF,
 // The first kept model writes into the run's data in place; a second kept
 // model's values wait in their own list, with room for `room` voxels in
 // each volume's row. Returns the first kept model, or -1.
-int placeOutputs(float* const* data, int64_t room, const bool (&keepResiduals)[2],
-                 std::vector<float*>& pendingRows, VoxelLoopResults& results, BlockData& block) {
+int placeOutputs(float* const* data, int64_t room, const bool (&keepResiduals)[2], std::vector<float*>& pendingRows,
+                 VoxelLoopResults& results, BlockData& block) {
     const int firstKept = keepResiduals[0] ? 0 : keepResiduals[1] ? 1 : -1;
     if (firstKept < 0) return firstKept;
     block.out[firstKept] = BlockOutput{data, 0, false, 0};
@@ -96,7 +106,7 @@ int placeOutputs(float* const* data, int64_t room, const bool (&keepResiduals)[2
     return firstKept;
 }
 
-}  // namespace
+} // namespace
 
 VoxelLoopResults runBlockEngine(float* const* data, int32_t n, VolumeSize dim, float threshold,
                                 const PreparedModel (&models)[2], const bool (&keepResiduals)[2],
@@ -130,7 +140,7 @@ VoxelLoopResults runBlockEngine(float* const* data, int32_t n, VolumeSize dim, f
         kernels.load(problem, block, ws.laneMinima());
         int32_t count = 0;
         for (int32_t j = 0; j < lanes; ++j) {
-            if (ws.laneMinima()[j] > threshold) ws.passing()[count++] = j;  // a NaN minimum fails
+            if (ws.laneMinima()[j] > threshold) ws.passing()[count++] = j; // a NaN minimum fails
         }
         if (count == 0) continue;
         block.passingCount = count;
@@ -145,7 +155,8 @@ VoxelLoopResults runBlockEngine(float* const* data, int32_t n, VolumeSize dim, f
         }
         for (int i = 0; i < 2; ++i) block.out[i].offset = compact[i] ? before : first;
         kernels.block(problem, block);
-        for (int32_t k = 0; k < count; ++k) storeLane(ws, ws.passing()[k], first + ws.passing()[k], problem.hasF, results);
+        for (int32_t k = 0; k < count; ++k)
+            storeLane(ws, ws.passing()[k], first + ws.passing()[k], problem.hasF, results);
     }
     const int64_t masked = static_cast<int64_t>(results.mask.size());
     if (firstKept >= 0) results.residuals[firstKept].markInRunData(masked);

@@ -9,33 +9,33 @@
 
 // One model as the kernels read it.
 struct KernelModel {
-    const float* P;         // p x n, column-major
-    const float* X;         // n x p, column-major
-    const float* selector;  // p values
+    const float* P;        // p x n, column-major
+    const float* X;        // n x p, column-major
+    const float* selector; // p values
     int32_t p;
-    float pf;               // float(p)
-    float adjustment;       // adjustedR2Factor(float(n), float(p)), the reference's
+    float pf;         // float(p)
+    float adjustment; // adjustedR2Factor(float(n), float(p)), the reference's
 };
 
 struct BlockProblem {
     int32_t n;
-    float threshold;        // a voxel passes when its minimum is greater
-    float nf;               // float(n)
-    float nMinusOne;        // float(n - 1), the stdDev divisor
+    float threshold; // a voxel passes when its minimum is greater
+    float nf;        // float(n)
+    float nMinusOne; // float(n - 1), the stdDev divisor
     KernelModel model[2];
     bool hasF;
-    float dp;               // p2 - p1
-    float df2;              // n - p2
+    float dp;  // p2 - p1
+    float df2; // n - p2
 };
 
 // Where one model's cleaned values of a block go: at time point t the k-th
 // passing lane's value goes to rows[t] + offset + k when compact, else to
 // rows[t] + offset + (its lane).
 struct BlockOutput {
-    float* const* rows;  // n rows, or null when the model's courses are not kept
+    float* const* rows; // n rows, or null when the model's courses are not kept
     int64_t offset;
     bool compact;
-    int64_t rowLength;   // values per row, when compact
+    int64_t rowLength; // values per row, when compact
 };
 
 // The per-lane results of a block: one row of blockWidth floats each, in this
@@ -45,18 +45,18 @@ enum BlockResultRow : int32_t { kSse1, kSse2, kTSNR1, kTSNR2, kR2adj1, kR2adj2, 
 // One block: its voxels in the run and its buffers; "row" t of a buffer holds
 // the blockWidth lanes of time point t.
 struct BlockData {
-    const float* const* volumes;  // the run: n pointers
-    int32_t first;                // the block's first voxel
-    int32_t lanes;                // voxels in the block; lanes past them are zero
-    int32_t next;                 // the following block's first voxel, or -1 at the end
-    const int32_t* passing;       // the lanes that pass the mask, ascending
+    const float* const* volumes; // the run: n pointers
+    int32_t first;               // the block's first voxel
+    int32_t lanes;               // voxels in the block; lanes past them are zero
+    int32_t next;                // the following block's first voxel, or -1 at the end
+    const int32_t* passing;      // the lanes that pass the mask, ascending
     int32_t passingCount;
-    float* Y;                     // n rows, filled by load
-    float* beta;                  // p rows (the larger p of the two models)
-    float* selectedBeta;          // p rows
-    float* cleaned[2];            // n rows per model
+    float* Y;            // n rows, filled by load
+    float* beta;         // p rows (the larger p of the two models)
+    float* selectedBeta; // p rows
+    float* cleaned[2];   // n rows per model
     BlockOutput out[2];
-    float* results;               // kBlockResultRows rows, see BlockResultRow
+    float* results; // kBlockResultRows rows, see BlockResultRow
 };
 
 struct VoxelKernels {

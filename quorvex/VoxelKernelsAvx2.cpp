@@ -26,14 +26,12 @@ struct Avx2Lanes {
     // Whether a > b in any lane (false for NaN).
     static bool anyGreater(Vec a, Vec b) { return _mm256_movemask_ps(_mm256_cmp_ps(a, b, _CMP_GT_OQ)) != 0; }
     // value where a > b (ordered: false for NaN), else +0.0.
-    static Vec greaterOrZero(Vec value, Vec a, Vec b) {
-        return _mm256_and_ps(_mm256_cmp_ps(a, b, _CMP_GT_OQ), value);
-    }
+    static Vec greaterOrZero(Vec value, Vec a, Vec b) { return _mm256_and_ps(_mm256_cmp_ps(a, b, _CMP_GT_OQ), value); }
 };
 
 using Kernel = voxelkernels::BlockKernel<Avx2Lanes, 2>;
 
-}  // namespace
+} // namespace
 
 const VoxelKernels& avx2VoxelKernels() {
     static const VoxelKernels kernels{Kernel::BW, &Kernel::load, &Kernel::block};

@@ -38,7 +38,7 @@ struct Avx512Lanes {
 
 using Kernel = voxelkernels::BlockKernel<Avx512Lanes, 1>;
 
-}  // namespace
+} // namespace
 
 const VoxelKernels& avx512VoxelKernels() {
     static const VoxelKernels kernels{Kernel::BW, &Kernel::load, &Kernel::block};

@@ -1,6 +1,6 @@
 // The SSE2 block kernels: four voxels per register, the x86-64 baseline.
-#include <xmmintrin.h>
 #include <emmintrin.h>
+#include <xmmintrin.h>
 
 #include "quorvex/VoxelBlockKernel.h"
 
@@ -30,7 +30,7 @@ struct Sse2Lanes {
 
 using Kernel = voxelkernels::BlockKernel<Sse2Lanes, 2>;
 
-}  // namespace
+} // namespace
 
 const VoxelKernels& sse2VoxelKernels() {
     static const VoxelKernels kernels{Kernel::BW, &Kernel::load, &Kernel::block};

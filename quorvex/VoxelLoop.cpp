@@ -45,8 +45,7 @@ bool blockEngineApplies(int32_t n, const PreparedModel (&models)[2]) {
 } // namespace
 
 VoxelLoopResults runVoxelLoop(float* const* data, int32_t n, VolumeSize dim, float threshold,
-                              const PreparedModel (&models)[2], const bool (&keepResiduals)[2],
-                              VoxelLoopPath path) {
+                              const PreparedModel (&models)[2], const bool (&keepResiduals)[2], VoxelLoopPath path) {
     if (path == VoxelLoopPath::reference || !blockEngineApplies(n, models)) {
         return referenceVoxelLoop(data, n, dim, threshold, models, keepResiduals);
     }
@@ -66,7 +65,7 @@ VoxelLoopResults referenceVoxelLoop(const float* const* data, int32_t n, VolumeS
     for (int32_t l = 0; l < voxelCount; ++l) {
         const Vector y = timeCourse(data, n, l);
         if (!(y.min() > threshold)) {
-            continue;  // a NaN minimum fails too
+            continue; // a NaN minimum fails too
         }
         results.mask.push_back(l);
         const VoxelStatistics stats = computeVoxelStatistics(y, models);

@@ -15,18 +15,18 @@ struct VoxelLoopResults {
     Volume tSNR[2];
     Volume r2adj[2];
     Volume F;
-    std::vector<int32_t> mask;        // ascending linear indices
-    ResidualCourses residuals[2];     // none unless kept
+    std::vector<int32_t> mask;    // ascending linear indices
+    ResidualCourses residuals[2]; // none unless kept
 };
 
 // How the loop runs. Every path yields the same results bit for bit; the
 // reference path is the plain per-voxel loop the others are checked against.
 enum class VoxelLoopPath {
-    fastest,    // the widest block engine this processor supports
-    reference,  // computeVoxelStatistics voxel by voxel
-    sse2,       // block engine, SSE2
-    avx2,       // block engine, AVX2; std::runtime_error where unsupported
-    avx512,     // block engine, AVX-512F; std::runtime_error where unsupported
+    fastest,   // the widest block engine this processor supports
+    reference, // computeVoxelStatistics voxel by voxel
+    sse2,      // block engine, SSE2
+    avx2,      // block engine, AVX2; std::runtime_error where unsupported
+    avx512,    // block engine, AVX-512F; std::runtime_error where unsupported
 };
 
 // data: one pointer per volume (n of them), each to dim.x*dim.y*dim.z floats.

@@ -65,8 +65,9 @@ bool quorvex::initPlugin() {
         std::memset(&header, 0, sizeof header);
         host::cvGetHeaderOfCurrentFMR(&header);
         if (header.DataType != kFMRDataTypeFloat32) {
-            host::cvMessageBox("The current FMR's timecourse data is stored as SHORT INT type. This old "
-                               "format is not supported by the Quorvex.");
+            host::cvMessageBox(
+                "The current FMR's timecourse data is stored as SHORT INT type. This old "
+                "format is not supported by the Quorvex.");
             return false;
         }
         return true;

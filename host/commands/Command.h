@@ -12,8 +12,8 @@ namespace corvantis {
 
 struct Command {
     const char* name;
-    const char* summary;  // one line for the list of commands
-    const char* help;     // the whole text of "Corvantis NAME --help"
+    const char* summary; // one line for the list of commands
+    const char* help;    // the whole text of "Corvantis NAME --help"
     // The options the command reads; its help describes each of them and no other.
     const std::vector<OptionSpec>* options;
     // The arguments after the command's name. Returns the exit status; throws

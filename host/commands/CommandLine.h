@@ -18,7 +18,7 @@ public:
 };
 
 struct OptionSpec {
-    std::string name;  // without the leading "--"
+    std::string name; // without the leading "--"
     bool takesValue;
 };
 
@@ -28,7 +28,7 @@ struct ParsedOption {
 };
 
 struct CommandLine {
-    std::vector<ParsedOption> options;  // in the order given
+    std::vector<ParsedOption> options; // in the order given
     std::vector<std::string> operands;
     bool helpRequested = false;
 

@@ -16,10 +16,10 @@ extern const Command kRenderCommand;
 
 namespace {
 
-const std::vector<const Command*> kCommands = {&kRunCommand,      &kInfoCommand, &kGenerateCommand, &kSummaryCommand,
-                                    &kMakeSdmCommand,
+const std::vector<const Command*> kCommands = {
+    &kRunCommand,    &kInfoCommand, &kGenerateCommand, &kSummaryCommand, &kMakeSdmCommand,
 #ifdef QUORVEX_HOST_NIFTI
-                                    &kRenderCommand,
+    &kRenderCommand,
 #endif
 };
 

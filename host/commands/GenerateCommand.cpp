@@ -1,10 +1,10 @@
 // "Corvantis generate FOLDER": a realistic demo run with two design files.
 #include <iostream>
 
-#include "host/commands/CommandLine.h"
-#include "host/research/DemoRun.h"
-#include "host/formats/HostErrors.h"
 #include "host/commands/Command.h"
+#include "host/commands/CommandLine.h"
+#include "host/formats/HostErrors.h"
+#include "host/research/DemoRun.h"
 
 namespace corvantis {
 
@@ -57,8 +57,9 @@ int generate(const std::vector<std::string>& args) {
     if (const auto volumes = line.value("volumes")) shape.volumes = positiveNumber(*volumes, "--volumes");
     if (const auto seed = line.value("seed")) shape.seed = static_cast<uint32_t>(positiveNumber(*seed, "--seed"));
     const DemoRunFiles files = writeDemoRun(line.operands.front(), shape);
-    std::cout << "Wrote " << files.fmr << " (" << shape.dimX << " x " << shape.dimY << " x " << shape.dimZ << " voxels, "
-              << shape.volumes << " volumes)\n      " << files.model1 << "\n      " << files.model2 << std::endl;
+    std::cout << "Wrote " << files.fmr << " (" << shape.dimX << " x " << shape.dimY << " x " << shape.dimZ
+              << " voxels, " << shape.volumes << " volumes)\n      " << files.model1 << "\n      " << files.model2
+              << std::endl;
     return 0;
 }
 

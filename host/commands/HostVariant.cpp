@@ -8,8 +8,8 @@
 
 #include "host/commands/CommandLine.h"
 #include "host/core/ExecutablePath.h"
-#include "host/formats/HostErrors.h"
 #include "host/core/HostServices.h"
+#include "host/formats/HostErrors.h"
 
 #if !defined(_WIN32)
 #include <unistd.h>

@@ -1,14 +1,14 @@
 // "Corvantis info": the plug-in's six texts, and one object created and deleted.
 #include <iostream>
 
+#include "host/commands/Command.h"
 #include "host/commands/CommandLine.h"
+#include "host/commands/OutputCheck.h"
 #include "host/core/ExecutablePath.h"
-#include "host/formats/HostErrors.h"
 #include "host/core/HostServices.h"
 #include "host/core/PluginLibrary.h"
 #include "host/core/ServiceExports.h"
-#include "host/commands/Command.h"
-#include "host/commands/OutputCheck.h"
+#include "host/formats/HostErrors.h"
 
 namespace corvantis {
 
@@ -48,8 +48,7 @@ int showInfo(const std::vector<std::string>& args) {
         const std::string firstText = first == nullptr ? std::string() : std::string(first);
         const char* second = function();
         if (first == nullptr || second != first || std::string(second) != firstText) {
-            std::cerr << "Corvantis: error: " << name << " does not return the same text on every call"
-                      << std::endl;
+            std::cerr << "Corvantis: error: " << name << " does not return the same text on every call" << std::endl;
             return 1;
         }
         std::cout << name << ": " << quoted(first) << '\n';

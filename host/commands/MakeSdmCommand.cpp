@@ -1,15 +1,15 @@
 // "Corvantis make-sdm": a design file from tab-separated regressor tables.
 #include <iostream>
 
-#include "host/commands/CommandLine.h"
-#include "host/formats/ConfoundTable.h"
-#include "host/research/DesignBuilder.h"
-#include "host/formats/HostErrors.h"
-#include "host/core/RunDocument.h"
-#include "host/formats/SdmWriter.h"
 #include "host/commands/Command.h"
+#include "host/commands/CommandLine.h"
 #include "host/commands/OutputCheck.h"
+#include "host/core/RunDocument.h"
+#include "host/formats/ConfoundTable.h"
+#include "host/formats/HostErrors.h"
 #include "host/formats/RunFiles.h"
+#include "host/formats/SdmWriter.h"
+#include "host/research/DesignBuilder.h"
 
 namespace corvantis {
 
@@ -111,8 +111,7 @@ int makeSdm(const std::vector<std::string>& args) {
     const DesignTable design = buildDesign(tables, request, volumes);
     writeSdmFile(*output, design);
     std::cout << "Wrote " << *output << " (" << design.columns.size() << " predictors, first confound "
-              << design.firstConfoundPredictor << ", " << design.columns.front().size() << " data points)"
-              << std::endl;
+              << design.firstConfoundPredictor << ", " << design.columns.front().size() << " data points)" << std::endl;
     return 0;
 }
 

@@ -2,13 +2,13 @@
 #include <filesystem>
 #include <iostream>
 
-#include "host/commands/CommandLine.h"
-#include "host/formats/HostErrors.h"
-#include "host/research/MapPicture.h"
-#include "host/core/RunDocument.h"
 #include "host/commands/Command.h"
+#include "host/commands/CommandLine.h"
 #include "host/commands/OutputCheck.h"
+#include "host/core/RunDocument.h"
+#include "host/formats/HostErrors.h"
 #include "host/formats/RunFiles.h"
+#include "host/research/MapPicture.h"
 
 namespace corvantis {
 
@@ -87,8 +87,8 @@ int render(const std::vector<std::string>& args) {
     }
     const RgbImage picture = renderMaps(panels, mean, zoom);
     writePng(*output, picture);
-    std::cout << "Wrote " << *output << " (" << picture.width << " x " << picture.height << " pixels, "
-              << panels.size() << (panels.size() == 1 ? " map)" : " maps)") << std::endl;
+    std::cout << "Wrote " << *output << " (" << picture.width << " x " << picture.height << " pixels, " << panels.size()
+              << (panels.size() == 1 ? " map)" : " maps)") << std::endl;
     return 0;
 }
 

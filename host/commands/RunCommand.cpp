@@ -8,18 +8,18 @@
 #include <sstream>
 
 #include "host/commands/CommandLine.h"
+#include "host/commands/HostVariant.h"
 #include "host/core/AnalysedVoxels.h"
 #include "host/core/DialogScript.h"
 #include "host/core/ExecutablePath.h"
-#include "host/formats/FmrDocument.h"
-#include "host/formats/HostErrors.h"
 #include "host/core/HostServices.h"
 #include "host/core/HostWarnings.h"
 #include "host/core/ParameterKinds.h"
-#include "host/commands/HostVariant.h"
 #include "host/core/PluginLibrary.h"
 #include "host/core/RunDocument.h"
 #include "host/core/ServiceExports.h"
+#include "host/formats/FmrDocument.h"
+#include "host/formats/HostErrors.h"
 #ifdef QUORVEX_HOST_NIFTI
 #include "host/core/NiftiOutputs.h"
 #endif
@@ -119,10 +119,9 @@ Files:
 )";
 
 const std::vector<OptionSpec> kOptions = {
-    {"plugin", true},     {"fmr", true},           {"set", true},         {"open-file", true},
-    {"host-version", true}, {"trace", true},       {"document-type", true}, {"document-id", true},
-    {"map-null", false},  {"map-dims", true},      {"read-only", false},  {"without", true},
-    {"nifti", false},     {"strict", false},
+    {"plugin", true},     {"fmr", true},           {"set", true},         {"open-file", true}, {"host-version", true},
+    {"trace", true},      {"document-type", true}, {"document-id", true}, {"map-null", false}, {"map-dims", true},
+    {"read-only", false}, {"without", true},       {"nifti", false},      {"strict", false},
 };
 
 // The exit status of a run that gave a warning under --strict.
@@ -338,8 +337,8 @@ bool callPlugin(const char* what, Call call, bool& failed) {
 
 // The plug-in's whole life on the opened document; the exit status.
 int runWithDocument(const CommandLine& line, const HostSimulation& simulation,
-                    const std::vector<ParameterDefault>& settings, std::optional<FmrDocument> document,
-                    Trace& trace, HostWarnings& warnings) {
+                    const std::vector<ParameterDefault>& settings, std::optional<FmrDocument> document, Trace& trace,
+                    HostWarnings& warnings) {
     const PluginLibrary plugin(line.value("plugin").value_or(defaultPluginPath().string()));
     for (const char* text : kPluginTextExports) {
         plugin.text(text);
@@ -360,13 +359,15 @@ int runWithDocument(const CommandLine& line, const HostSimulation& simulation,
 
     std::unique_ptr<CVTSPluginInterface> object = plugin.create();
     bool failed = false;
-    const bool initialised = callPlugin("initPlugin", [&] { return object->initPlugin(); }, failed);
+    const bool initialised = callPlugin(
+        "initPlugin", [&] { return object->initPlugin(); }, failed);
     for (std::size_t i = 0; initialised && !failed && i < line.operands.size(); ++i) {
         const std::string& task = line.operands[i];
         warnBeforeTask(task, dialog, services.parameters(), warnings);
         const std::optional<StartCount> count = task == kStartTask ? countBeforeStart(services) : std::nullopt;
         services.parameters().set("task", task);
-        callPlugin("execute", [&] { return object->execute(); }, failed);
+        callPlugin(
+            "execute", [&] { return object->execute(); }, failed);
         // A start that ended in an error analysed nothing worth counting.
         if (count && !failed && !services.messageBoxShown()) reportStart(*count, warnings);
     }

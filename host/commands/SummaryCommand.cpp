@@ -3,10 +3,10 @@
 #include <filesystem>
 #include <iostream>
 
+#include "host/commands/Command.h"
 #include "host/commands/CommandLine.h"
 #include "host/formats/HostErrors.h"
 #include "host/research/MapSummary.h"
-#include "host/commands/Command.h"
 
 namespace corvantis {
 

@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "host/core/BinaryConsole.h"
-#include "host/commands/CommandLine.h"
 #include "host/commands/Command.h"
+#include "host/commands/CommandLine.h"
+#include "host/core/BinaryConsole.h"
 
 int main(int argc, char** argv) {
     corvantis::useBinaryStandardStreams();

@@ -20,8 +20,6 @@ std::filesystem::path executablePath() {
 #endif
 }
 
-std::filesystem::path defaultPluginPath() {
-    return executablePath().parent_path() / CORVANTIS_DEFAULT_PLUGIN;
-}
+std::filesystem::path defaultPluginPath() { return executablePath().parent_path() / CORVANTIS_DEFAULT_PLUGIN; }
 
 } // namespace corvantis

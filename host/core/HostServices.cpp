@@ -37,8 +37,11 @@ const std::vector<std::string>& providedServiceNames() {
 
 HostServices::HostServices(HostSimulation simulation, std::optional<FmrDocument> document, Parameters parameters,
                            std::deque<std::string> openFileAnswers, HostChannels channels)
-    : simulation_(simulation), document_(std::move(document)), parameters_(std::move(parameters)),
-      openFileAnswers_(std::move(openFileAnswers)), channels_(channels) {}
+    : simulation_(simulation),
+      document_(std::move(document)),
+      parameters_(std::move(parameters)),
+      openFileAnswers_(std::move(openFileAnswers)),
+      channels_(channels) {}
 
 void HostServices::warn(const std::string& message) {
     channels_.messages << "Corvantis: warning: " << message << '\n' << std::flush;
@@ -108,9 +111,9 @@ bool HostServices::cvGetHeaderOfCurrentFMR(FMRHeader* header) {
 
 float** HostServices::cvGetSTCFloatDataOfCurrentFMR() {
     float** volumes = document_ ? document_->timeCourses().floatVolumes() : nullptr;
-    channels_.trace.write("cvGetSTCFloatDataOfCurrentFMR() -> " +
-                          (volumes == nullptr ? std::string("(null)")
-                                              : std::to_string(document_->layout().nrOfVolumes) + " volumes"));
+    channels_.trace.write(
+        "cvGetSTCFloatDataOfCurrentFMR() -> " +
+        (volumes == nullptr ? std::string("(null)") : std::to_string(document_->layout().nrOfVolumes) + " volumes"));
     return volumes;
 }
 
@@ -131,8 +134,7 @@ bool HostServices::cvSaveFMRAndSTC(const char* fmrPath, const char* stcName) {
             refuseSave(fmrPath, error.what());
         }
     }
-    channels_.trace.write("cvSaveFMRAndSTC(" + quoted(fmrPath) + ", " + quoted(stcName) + ") -> " +
-                          boolText(saved));
+    channels_.trace.write("cvSaveFMRAndSTC(" + quoted(fmrPath) + ", " + quoted(stcName) + ") -> " + boolText(saved));
     return saved;
 }
 
@@ -198,8 +200,9 @@ bool HostServices::cvGetStringParameter(const char* name, char* buffer) {
     }
     // The trace shows what the caller received, cut to the buffer.
     channels_.trace.write("cvGetStringParameter(" + quoted(name) + ") -> " +
-                          (value == nullptr ? std::string("(absent)")
-                                            : buffer == nullptr ? std::string("(no buffer)") : quoted(buffer)));
+                          (value == nullptr    ? std::string("(absent)")
+                           : buffer == nullptr ? std::string("(no buffer)")
+                                               : quoted(buffer)));
     return value != nullptr;
 }
 
@@ -227,7 +230,8 @@ float HostServices::cvGetFloatParameter(const char* name) {
 }
 
 bool HostServices::cvGetOpenFileName(const char* title, const char* initial, const char* filter, char* buffer) {
-    const std::string call = "cvGetOpenFileName(" + quoted(title) + ", " + quoted(initial) + ", " + quoted(filter) + ")";
+    const std::string call =
+        "cvGetOpenFileName(" + quoted(title) + ", " + quoted(initial) + ", " + quoted(filter) + ")";
     // A cancelled dialog leaves the caller's buffer exactly as it was.
     if (openFileAnswers_.empty() || buffer == nullptr) {
         channels_.trace.write(call + " -> (cancelled)");

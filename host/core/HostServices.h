@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "host/formats/FmrDocument.h"
-#include "host/formats/MapImage.h"
 #include "host/core/Parameters.h"
 #include "host/core/Trace.h"
+#include "host/formats/FmrDocument.h"
+#include "host/formats/MapImage.h"
 #include "plugin/HostKit.h"
 
 namespace corvantis {
@@ -30,14 +30,14 @@ struct HostSimulation {
     int32_t revision = 0;
     int32_t documentId = 1;
     int32_t documentType = kDocumentTypeFMR;
-    bool mapNull = false;                     // cvGetMAPOfCurrentFMR returns null
-    std::optional<MapExtents> mapExtents;     // new maps' extents instead of the run's
-    bool readOnly = false;                    // every save fails
+    bool mapNull = false;                 // cvGetMAPOfCurrentFMR returns null
+    std::optional<MapExtents> mapExtents; // new maps' extents instead of the run's
+    bool readOnly = false;                // every save fails
 };
 
 struct HostChannels {
-    std::ostream& logPane;   // cvLogText
-    std::ostream& messages;  // cvMessageBox and the host's warnings
+    std::ostream& logPane;  // cvLogText
+    std::ostream& messages; // cvMessageBox and the host's warnings
     Trace& trace;
 };
 
@@ -77,7 +77,7 @@ private:
     Parameters parameters_;
     std::deque<std::string> openFileAnswers_;
     HostChannels channels_;
-    std::vector<MapImage> maps_;  // every map created, the current one last
+    std::vector<MapImage> maps_; // every map created, the current one last
     SaveHooks saveHooks_;
     bool messageBoxShown_ = false;
 };

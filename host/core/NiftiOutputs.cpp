@@ -95,8 +95,8 @@ void writeMapAsNifti(const MapImage& map, const FmrDocument& run, const std::str
 void writeRunAsNifti(const FmrDocument& run) {
     const RunLayout& layout = run.layout();
     const bool floats = layout.dataType == kDataTypeFloat32;
-    NiftiImagePtr image = newImage(layout.dimX, layout.dimY, layout.dimZ, layout.nrOfVolumes,
-                                   floats ? DT_FLOAT32 : DT_INT16);
+    NiftiImagePtr image =
+        newImage(layout.dimX, layout.dimY, layout.dimZ, layout.nrOfVolumes, floats ? DT_FLOAT32 : DT_INT16);
     applyGeometry(*image, run);
     applyTiming(*image, run);
     const TimeCourses& tc = run.timeCourses();

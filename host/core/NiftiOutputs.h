@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "host/formats/FmrDocument.h"
 #include "host/core/HostServices.h"
+#include "host/formats/FmrDocument.h"
 #include "host/formats/MapImage.h"
 
 namespace corvantis {

@@ -52,8 +52,7 @@ extern "C" {
 #define CORVANTIS_EXPORT_SERVICE(name, result, parameters, arguments, answer) \
     CVTS_EXPORT result name parameters { \
         return withSession( \
-            #name, [&](HostServices& s) -> result { return s.name arguments; }, \
-            []() -> result { return answer; }); \
+            #name, [&](HostServices& s) -> result { return s.name arguments; }, []() -> result { return answer; }); \
     }
 CVTS_CALLED_HOST_SERVICES(CORVANTIS_EXPORT_SERVICE)
 #undef CORVANTIS_EXPORT_SERVICE

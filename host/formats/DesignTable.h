@@ -10,8 +10,8 @@ namespace corvantis {
 
 struct DesignTable {
     std::vector<std::string> names;
-    std::vector<std::vector<float>> columns;  // columns[j][t]
-    int32_t firstConfoundPredictor = 1;       // 1-based
+    std::vector<std::vector<float>> columns; // columns[j][t]
+    int32_t firstConfoundPredictor = 1;      // 1-based
 };
 
 } // namespace corvantis

@@ -202,8 +202,7 @@ void FmrDocument::saveAs(const std::string& newPath, const std::string& stcName)
     }
     const std::string absolute = absolutePath(newPath);
     if (absolute.size() > kMaxHeaderPathLength) {
-        throw SaveError("the path is longer than the FMR header's " + std::to_string(kMaxHeaderPathLength) +
-                        " bytes");
+        throw SaveError("the path is longer than the FMR header's " + std::to_string(kMaxHeaderPathLength) + " bytes");
     }
     FmrText newText = text_;
     newText.set("STCFile", stcName + ".stc");

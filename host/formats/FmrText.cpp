@@ -39,8 +39,7 @@ FmrText FmrText::parse(const std::string& text, const std::string& sourceName) {
         const std::size_t colon = line.find(':');
         const std::string key = colon == std::string::npos ? std::string() : trimmed(line.substr(0, colon));
         if (key.empty()) {
-            throw DocumentError(where(sourceName, lineNumber) + ": expected \"Key: value\", found " +
-                                inQuotes(line));
+            throw DocumentError(where(sourceName, lineNumber) + ": expected \"Key: value\", found " + inQuotes(line));
         }
         if (result.find(key) != nullptr) {
             throw DocumentError(where(sourceName, lineNumber) + ": the key " + inQuotes(key) +

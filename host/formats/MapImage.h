@@ -25,7 +25,7 @@ constexpr int32_t kNewMapReserved24 = 104;
 constexpr int32_t kNewMapField28 = 105;
 constexpr int32_t kNewMapDF1 = 106;
 constexpr int32_t kNewMapDF2 = 107;
-constexpr unsigned char kNewMapReserved40First = 0xA0;  // then 0xA1, 0xA2, ...
+constexpr unsigned char kNewMapReserved40First = 0xA0; // then 0xA1, 0xA2, ...
 
 // The first 8 bytes of a .map file.
 constexpr char kMapFileMagic[] = "CVMAP01\n";

@@ -44,8 +44,16 @@ double storedValue(const nifti_image& image, std::size_t i) {
 
 bool isRealDataType(int datatype) {
     switch (datatype) {
-    case DT_INT8: case DT_UINT8: case DT_INT16: case DT_UINT16: case DT_INT32:
-    case DT_UINT32: case DT_INT64: case DT_UINT64: case DT_FLOAT32: case DT_FLOAT64: return true;
+    case DT_INT8:
+    case DT_UINT8:
+    case DT_INT16:
+    case DT_UINT16:
+    case DT_INT32:
+    case DT_UINT32:
+    case DT_INT64:
+    case DT_UINT64:
+    case DT_FLOAT32:
+    case DT_FLOAT64: return true;
     default: return false;
     }
 }

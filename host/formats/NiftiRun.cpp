@@ -47,8 +47,8 @@ void checkRunHeader(const nifti_image& image, const std::string& path) {
 FmrText textOf(const nifti_image& image, const std::string& path) {
     std::ostringstream text;
     text.precision(9);
-    text << "# Read from a NIfTI-1 run\nNrOfVolumes: " << image.nt << "\nDimX: " << image.nx
-         << "\nDimY: " << image.ny << "\nDimZ: " << image.nz << "\nDataType: 2\nTR: " << trMilliseconds(image)
+    text << "# Read from a NIfTI-1 run\nNrOfVolumes: " << image.nt << "\nDimX: " << image.nx << "\nDimY: " << image.ny
+         << "\nDimZ: " << image.nz << "\nDataType: 2\nTR: " << trMilliseconds(image)
          << "\nVoxelSizeX: " << millimetres(image, image.dx) << "\nVoxelSizeY: " << millimetres(image, image.dy)
          << "\nVoxelSizeZ: " << millimetres(image, image.dz) << "\n"
          << kNiftiSourceKey << ": " << std::filesystem::absolute(path).lexically_normal().string() << "\n";

@@ -10,7 +10,7 @@ namespace corvantis {
 struct RgbImage {
     int width = 0;
     int height = 0;
-    std::vector<uint8_t> pixels;  // rows top to bottom, 3 bytes a pixel
+    std::vector<uint8_t> pixels; // rows top to bottom, 3 bytes a pixel
 
     RgbImage() = default;
     RgbImage(int w, int h, uint8_t grey) : width(w), height(h), pixels(static_cast<std::size_t>(w) * h * 3, grey) {}

@@ -66,9 +66,7 @@ std::size_t TimeCourses::index(int32_t volume, int32_t voxel) const {
     return static_cast<std::size_t>(volume) * static_cast<std::size_t>(voxels_) + static_cast<std::size_t>(voxel);
 }
 
-float** TimeCourses::floatVolumes() {
-    return dataType_ == kDataTypeFloat32 ? volumePointers_.data() : nullptr;
-}
+float** TimeCourses::floatVolumes() { return dataType_ == kDataTypeFloat32 ? volumePointers_.data() : nullptr; }
 
 float TimeCourses::floatValue(int32_t volume, int32_t voxel) const { return floats_[index(volume, voxel)]; }
 

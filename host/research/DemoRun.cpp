@@ -4,8 +4,8 @@
 #include <filesystem>
 #include <iomanip>
 #include <ostream>
-#include <sstream>
 #include <random>
+#include <sstream>
 #include <vector>
 
 #include "host/formats/AtomicFile.h"
@@ -31,7 +31,7 @@ Column taskRegressor(int32_t volumes) {
     for (std::size_t t = 0; t < boxcar.size(); ++t) {
         for (std::size_t k = 0; k <= t && k < 16; ++k) {
             const double s = static_cast<double>(k) * kTrSeconds;
-            const double h = std::pow(s, 5.0) * std::exp(-s) / 120.0;  // peaks near 5 s
+            const double h = std::pow(s, 5.0) * std::exp(-s) / 120.0; // peaks near 5 s
             response[t] += boxcar[t - k] * h * kTrSeconds;
         }
     }
@@ -69,8 +69,8 @@ std::string formatDesign(const std::vector<Column>& columns, const std::vector<s
     std::ostringstream out;
     const std::size_t points = columns.front().size();
     out << "FileVersion:            1\n\nNrOfPredictors:         " << columns.size()
-        << "\nNrOfDataPoints:         " << points << "\nIncludesConstant:       0\nFirstConfoundPredictor: "
-        << firstConfound << "\n\n";
+        << "\nNrOfDataPoints:         " << points
+        << "\nIncludesConstant:       0\nFirstConfoundPredictor: " << firstConfound << "\n\n";
     for (std::size_t j = 0; j < columns.size(); ++j) {
         out << (j == 0 ? "255 0 0" : "80 80 200") << "\n";
     }
@@ -142,12 +142,13 @@ DemoRunFiles writeDemoRun(const std::string& folder, const DemoRunSpec& shape) {
     const fs::path dir(folder);
     fs::create_directories(dir);
     writeFileAtomically(dir / "run.stc", [&](std::ostream& out) {
-        out.write(reinterpret_cast<const char*>(values.data()), static_cast<std::streamsize>(values.size() * sizeof(float)));
+        out.write(reinterpret_cast<const char*>(values.data()),
+                  static_cast<std::streamsize>(values.size() * sizeof(float)));
     });
     std::ostringstream fmr;
     fmr << "# A generated demo run: " << shape.dimX << " x " << shape.dimY << " x " << shape.dimZ << " voxels, "
-        << shape.volumes << " volumes\nNrOfVolumes: " << shape.volumes << "\nDimX: " << shape.dimX << "\nDimY: "
-        << shape.dimY << "\nDimZ: " << shape.dimZ << "\nDataType: 2\nSTCFile: run.stc\nTR: 2000\n"
+        << shape.volumes << " volumes\nNrOfVolumes: " << shape.volumes << "\nDimX: " << shape.dimX
+        << "\nDimY: " << shape.dimY << "\nDimZ: " << shape.dimZ << "\nDataType: 2\nSTCFile: run.stc\nTR: 2000\n"
         << "VoxelSizeX: 3\nVoxelSizeY: 3\nVoxelSizeZ: 3\n";
     writeText(dir / "run.fmr", fmr.str());
 

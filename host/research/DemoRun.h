@@ -19,9 +19,9 @@ struct DemoRunSpec {
 
 // The files a demo run consists of, all in one folder.
 struct DemoRunFiles {
-    std::string fmr;     // run.fmr with its run.stc
-    std::string model1;  // model1_drift.sdm: task, then cosine drifts as confounds
-    std::string model2;  // model2_drift_motion.sdm: the same plus six motion parameters
+    std::string fmr;    // run.fmr with its run.stc
+    std::string model1; // model1_drift.sdm: task, then cosine drifts as confounds
+    std::string model2; // model2_drift_motion.sdm: the same plus six motion parameters
 };
 
 // Writes the run and both designs into folder (created when missing). Throws

@@ -94,7 +94,8 @@ void addBlock(DesignTable& design, const std::vector<ConfoundTable>& tables, con
         add(design, name, base.back());
     }
     for (std::size_t k = 0; k < names.size(); ++k) {
-        if (contains(request.derivatives, names[k])) add(design, names[k] + " derivative", derivative(base[k], names[k]));
+        if (contains(request.derivatives, names[k]))
+            add(design, names[k] + " derivative", derivative(base[k], names[k]));
     }
     for (std::size_t k = 0; k < names.size(); ++k) {
         if (!contains(request.squares, names[k])) continue;

@@ -16,8 +16,8 @@ namespace corvantis {
 struct DesignRequest {
     std::vector<std::string> interest;
     std::vector<std::string> confounds;
-    std::vector<std::string> derivatives;  // each one of interest or confounds
-    std::vector<std::string> squares;      // likewise; squares a derivative too when both are asked for
+    std::vector<std::string> derivatives; // each one of interest or confounds
+    std::vector<std::string> squares;     // likewise; squares a derivative too when both are asked for
 };
 
 // Throws DocumentError for an unknown, ambiguous, repeated or empty column, for

@@ -24,13 +24,13 @@ int textWidth(const std::string& text) { return stb_easy_font_width(const_cast<c
 
 // The font comes as axis-aligned quads; each is filled whole.
 void drawText(RgbImage& image, int x, int y, const std::string& text) {
-    std::vector<float> vertices(16 * 16 * (text.size() + 1));  // room for 16 quads a character; the font stops when full
+    std::vector<float> vertices(16 * 16 * (text.size() + 1)); // room for 16 quads a character; the font stops when full
     unsigned char white[4] = {255, 255, 255, 255};
     const int quads = stb_easy_font_print(static_cast<float>(x), static_cast<float>(y), const_cast<char*>(text.c_str()),
                                           white, vertices.data(), static_cast<int>(vertices.size() * sizeof(float)));
     const float* all = vertices.data();
     for (int q = 0; q < quads; ++q) {
-        const float* v = all + q * 16;  // 4 vertices of x, y, z and a packed colour
+        const float* v = all + q * 16; // 4 vertices of x, y, z and a packed colour
         const int x0 = static_cast<int>(v[0]), y0 = static_cast<int>(v[1]);
         const int x1 = static_cast<int>(v[8]), y1 = static_cast<int>(v[9]);
         for (int py = std::max(y0, 0); py < std::min(y1, image.height); ++py) {

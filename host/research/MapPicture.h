@@ -8,8 +8,8 @@
 #include <utility>
 #include <vector>
 
-#include "host/research/MapSummary.h"
 #include "host/formats/PngFile.h"
+#include "host/research/MapSummary.h"
 
 namespace corvantis {
 
@@ -21,11 +21,11 @@ struct MapPanel {
 // Where one panel's parts are; panels are stacked from the top.
 struct MosaicLayout {
     int dimX = 0, dimY = 0, dimZ = 0;
-    int zoom = 1;     // pixels per voxel side
-    int columns = 1;  // slices per row
+    int zoom = 1;    // pixels per voxel side
+    int columns = 1; // slices per row
     int rows = 1;
-    int width = 0;        // of the picture
-    int panelHeight = 0;  // of one map's panel
+    int width = 0;       // of the picture
+    int panelHeight = 0; // of one map's panel
     // The top-left pixel of voxel (x, y, z) in the first panel; the voxel covers
     // zoom x zoom pixels. y grows upwards in the picture, as in a viewer.
     std::pair<int, int> pixelOf(int x, int y, int z) const;

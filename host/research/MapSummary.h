@@ -10,11 +10,11 @@ namespace corvantis {
 // Over the voxels that hold a value (not exactly 0.0, the mark of a voxel
 // outside the mask) and are finite.
 struct MapStatistics {
-    int64_t voxels = 0;        // all voxels of the map
-    int64_t withValue = 0;     // non-zero and finite
-    int64_t nonFinite = 0;     // inf or NaN
-    int64_t positive = 0;      // above 0
-    int64_t aboveLower = 0;    // at or above the lower threshold
+    int64_t voxels = 0;     // all voxels of the map
+    int64_t withValue = 0;  // non-zero and finite
+    int64_t nonFinite = 0;  // inf or NaN
+    int64_t positive = 0;   // above 0
+    int64_t aboveLower = 0; // at or above the lower threshold
     double min = 0, median = 0, max = 0;
 };
 

@@ -59,4 +59,4 @@ TEST(DesignMatrix, WithoutDataPointsHasNoRows) {
     EXPECT_EQ(x.cols(), 3);
 }
 
-}  // namespace
+} // namespace

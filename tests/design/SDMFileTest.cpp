@@ -142,4 +142,4 @@ TEST(SDMFileValue, CopiesAreDeep) {
     EXPECT_EQ(b.predictorValues, (std::vector<Floats>{{1.0f, 2.0f}}));
 }
 
-}  // namespace
+} // namespace

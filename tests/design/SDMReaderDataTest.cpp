@@ -19,8 +19,8 @@ using testsupport::TempDir;
 using Floats = std::vector<float>;
 
 std::string header(int predictors, int points) {
-    return "NrOfPredictors: " + std::to_string(predictors) +
-           " NrOfDataPoints: " + std::to_string(points) + " FirstConfoundPredictor: 1\n\"\"\n";
+    return "NrOfPredictors: " + std::to_string(predictors) + " NrOfDataPoints: " + std::to_string(points) +
+           " FirstConfoundPredictor: 1\n\"\"\n";
 }
 
 class SDMData : public ::testing::Test {
@@ -163,12 +163,11 @@ TEST_F(SDMData, AGlobalCommaLocaleChangesNothing) {
     }
     if (!switched) GTEST_SKIP() << "no comma-decimal locale installed";
     ASSERT_EQ(*std::localeconv()->decimal_point, ',');
-    const SDMFile r = read(
-        "NrOfPredictors: 2 NrOfDataPoints: 1.000 FirstConfoundPredictor: 1\n\"\"\n0.5 1,5.25\n");
+    const SDMFile r = read("NrOfPredictors: 2 NrOfDataPoints: 1.000 FirstConfoundPredictor: 1\n\"\"\n0.5 1,5.25\n");
     // No digit grouping in header integers: ".000" is a token of its own.
     EXPECT_EQ(r.nrOfDataPoints.value, 1);
     EXPECT_EQ(r.predictorValues[0][0], 0.5f);
     EXPECT_EQ(r.predictorValues[1][0], 1.0f);
 }
 
-}  // namespace
+} // namespace

@@ -68,14 +68,14 @@ TEST_F(SDMHeader, OrderJunkTokensAndLineBreaksCarryNoMeaning) {
         "\"a\" \"b\" \"c\"\n"
         "1.0 2.0 3.0\n");
     EXPECT_EQ(r.nrOfDataPoints.value, 4);
-    EXPECT_EQ(r.nrOfDataPoints.valueColumn, 17);  // two tabs
+    EXPECT_EQ(r.nrOfDataPoints.valueColumn, 17); // two tabs
     EXPECT_EQ(r.fileVersion.value, 7);
     EXPECT_EQ(r.fileVersion.valueColumn, 13);
     EXPECT_FALSE(r.includesConstant.value);
     EXPECT_TRUE(r.includesConstant.present);
-    EXPECT_EQ(r.includesConstant.valueColumn, 17);  // value on the next line
+    EXPECT_EQ(r.includesConstant.valueColumn, 17); // value on the next line
     EXPECT_EQ(r.nrOfPredictors.value, 3);
-    EXPECT_EQ(r.nrOfPredictors.valueColumn, 18);  // blank, tab, blank
+    EXPECT_EQ(r.nrOfPredictors.valueColumn, 18); // blank, tab, blank
     EXPECT_EQ(r.firstConfoundPredictor.value, 2);
     EXPECT_EQ(r.firstConfoundPredictor.valueColumn, 23);
     EXPECT_EQ(r.colorBlue, (std::vector<int32_t>{3, 6, 9}));
@@ -96,8 +96,7 @@ TEST_F(SDMHeader, AbsentKeysKeepTheirDefaults) {
 }
 
 TEST_F(SDMHeader, GluedKeyIsSkippedAndTheLastValueCounts) {
-    const SDMFile r = read(
-        "NrOfPredictors:2 NrOfDataPoints: 1 NrOfDataPoints: 3 FirstConfoundPredictor: 1\n");
+    const SDMFile r = read("NrOfPredictors:2 NrOfDataPoints: 1 NrOfDataPoints: 3 FirstConfoundPredictor: 1\n");
     EXPECT_FALSE(r.nrOfPredictors.present);
     EXPECT_EQ(r.nrOfPredictors.value, 0);
     EXPECT_EQ(r.nrOfDataPoints.value, 3);
@@ -115,8 +114,7 @@ TEST_F(SDMHeader, KeysAfterFirstConfoundPredictorAreNotRead) {
 }
 
 TEST_F(SDMHeader, AHeaderWithoutFirstConfoundPredictorFailsNamingTheFile) {
-    const std::string expected =
-        badPath() + ": the header ends before \"FirstConfoundPredictor:\" and its value";
+    const std::string expected = badPath() + ": the header ends before \"FirstConfoundPredictor:\" and its value";
     EXPECT_EQ(ioErrorOf("NrOfPredictors: 2\nNrOfDataPoints: 3\n"), expected);
     EXPECT_EQ(ioErrorOf(""), expected);
     EXPECT_EQ(ioErrorOf("FirstConfoundPredictor:2\n"), expected);
@@ -127,8 +125,7 @@ TEST_F(SDMHeader, ValuesThatAreNotIntegersFailNamingFileAndKey) {
               badPath() + ": the value of \"NrOfPredictors:\" is not a 32-bit integer");
     EXPECT_EQ(ioErrorOf("NrOfDataPoints: 2147483648 FirstConfoundPredictor: 1"),
               badPath() + ": the value of \"NrOfDataPoints:\" is not a 32-bit integer");
-    EXPECT_EQ(ioErrorOf("FirstConfoundPredictor: \n\n"),
-              badPath() + ": \"FirstConfoundPredictor:\" has no value");
+    EXPECT_EQ(ioErrorOf("FirstConfoundPredictor: \n\n"), badPath() + ": \"FirstConfoundPredictor:\" has no value");
 }
 
 TEST_F(SDMHeader, IncludesConstantIsZeroOrOne) {
@@ -149,15 +146,18 @@ TEST_F(SDMHeader, NegativeCountsFailNamingTheFile) {
 
 TEST_F(SDMHeader, CountsNoDesignHasFailBeforeAnythingIsAllocated) {
     EXPECT_EQ(ioErrorOf("NrOfPredictors: 1000001 FirstConfoundPredictor: 1"),
-              badPath() + ": \"NrOfPredictors:\" is 1000001, more than the 1000000 predictors "
-                          "a design can have");
+              badPath() +
+                  ": \"NrOfPredictors:\" is 1000001, more than the 1000000 predictors "
+                  "a design can have");
     // One column more than the file has: the constant the model may add.
     EXPECT_EQ(ioErrorOf("NrOfPredictors: 1 NrOfDataPoints: 1073741824 FirstConfoundPredictor: 1"),
-              badPath() + ": 1 predictors of 1073741824 data points are more than the "
-                          "2147483647 values a design matrix can hold");
+              badPath() +
+                  ": 1 predictors of 1073741824 data points are more than the "
+                  "2147483647 values a design matrix can hold");
     EXPECT_EQ(ioErrorOf("NrOfPredictors: 1000000 NrOfDataPoints: 2148 FirstConfoundPredictor: 1"),
-              badPath() + ": 1000000 predictors of 2148 data points are more than the "
-                          "2147483647 values a design matrix can hold");
+              badPath() +
+                  ": 1000000 predictors of 2148 data points are more than the "
+                  "2147483647 values a design matrix can hold");
 }
 
 TEST_F(SDMHeader, ManyDataPointsWithoutPredictorsAllocateNothing) {
@@ -189,4 +189,4 @@ TEST(SDMOpen, AFolderCannotBeOpenedForReading) {
     }
 }
 
-}  // namespace
+} // namespace

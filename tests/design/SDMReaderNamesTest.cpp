@@ -75,10 +75,8 @@ TEST_F(SDMColoursAndNames, OnlyOneLineIsTriedAfterAQuotelessRest) {
 }
 
 TEST_F(SDMColoursAndNames, FewerNamesAreFilledWithNoName) {
-    EXPECT_EQ(read(kHeader3 + "\"Motion X\"\n").predictorNames,
-              (Names{"Motion X", "NoName", "NoName"}));
-    EXPECT_EQ(read(kHeader3 + "\"a\" \"unclosed\n").predictorNames,
-              (Names{"a", "NoName", "NoName"}));
+    EXPECT_EQ(read(kHeader3 + "\"Motion X\"\n").predictorNames, (Names{"Motion X", "NoName", "NoName"}));
+    EXPECT_EQ(read(kHeader3 + "\"a\" \"unclosed\n").predictorNames, (Names{"a", "NoName", "NoName"}));
 }
 
 TEST_F(SDMColoursAndNames, ExtraNamesAreIgnoredAndEmptyQuotesGiveAnEmptyName) {
@@ -87,4 +85,4 @@ TEST_F(SDMColoursAndNames, ExtraNamesAreIgnoredAndEmptyQuotesGiveAnEmptyName) {
     EXPECT_EQ(read(kHeader3 + "\"a\"\"b\"x\"c\"\n").predictorNames, (Names{"a", "b", "c"}));
 }
 
-}  // namespace
+} // namespace

@@ -66,17 +66,19 @@ TEST_F(BoundaryTest, RefusesAnOldHostBeforeShowingAnything) {
     EXPECT_EQ(outcome.status, 1);
     EXPECT_EQ(outcome.err, "Can not execute this plugin - Corvantis version 2.8 or higher required.\n");
     EXPECT_EQ(outcome.out, kFinishedOut);
-    EXPECT_EQ(traced(), "cvGetVersionOfCorvantis() -> 2.7.99\n"
-                        "cvMessageBox(\"Can not execute this plugin - Corvantis version 2.8 or higher required.\")\n" +
-                            kFinished);
+    EXPECT_EQ(traced(),
+              "cvGetVersionOfCorvantis() -> 2.7.99\n"
+              "cvMessageBox(\"Can not execute this plugin - Corvantis version 2.8 or higher required.\")\n" +
+                  kFinished);
 }
 
 TEST_F(BoundaryTest, RefusesWithoutACurrentDocument) {
     const Outcome outcome = corvantis({"start"});
     EXPECT_EQ(outcome.status, 1);
     EXPECT_EQ(outcome.err, "No current document available.\n");
-    EXPECT_EQ(traced(), kStartUp + "cvGetIDOfCurrentDocument() -> -1\n"
-                                   "cvMessageBox(\"No current document available.\")\n" +
+    EXPECT_EQ(traced(), kStartUp +
+                            "cvGetIDOfCurrentDocument() -> -1\n"
+                            "cvMessageBox(\"No current document available.\")\n" +
                             kFinished);
 }
 
@@ -84,21 +86,24 @@ TEST_F(BoundaryTest, RefusesAnotherDocumentType) {
     const Outcome outcome = corvantis({"--fmr", floatRun(), "--document-type", "2", "start"});
     EXPECT_EQ(outcome.status, 1);
     EXPECT_EQ(outcome.err, "The currently active document is not a FMR document.\n");
-    EXPECT_EQ(traced(), kStartUp + "cvGetIDOfCurrentDocument() -> 1\ncvGetDocumentType(1) -> 2\n"
-                                   "cvMessageBox(\"The currently active document is not a FMR document.\")\n" +
+    EXPECT_EQ(traced(), kStartUp +
+                            "cvGetIDOfCurrentDocument() -> 1\ncvGetDocumentType(1) -> 2\n"
+                            "cvMessageBox(\"The currently active document is not a FMR document.\")\n" +
                             kFinished);
 }
 
 TEST_F(BoundaryTest, RefusesShortIntTimeCourses) {
     const std::string fmr = hosttest::writeRun(dir.path(), "old", 2, 1, 1, 1, 1, hosttest::int16Bytes({1, 2}));
     const Outcome outcome = corvantis({"--fmr", fmr, "start"});
-    const std::string message = "The current FMR's timecourse data is stored as SHORT INT type. This old format is "
-                                "not supported by the Quorvex.";
+    const std::string message =
+        "The current FMR's timecourse data is stored as SHORT INT type. This old format is "
+        "not supported by the Quorvex.";
     EXPECT_EQ(outcome.status, 1);
     EXPECT_EQ(outcome.err, message + "\n");
-    EXPECT_EQ(traced(), kStartUp + "cvGetIDOfCurrentDocument() -> 1\ncvGetDocumentType(1) -> 1\n"
-                                   "cvGetHeaderOfCurrentFMR() -> true\ncvMessageBox(\"" + message + "\")\n" +
-                            kFinished);
+    EXPECT_EQ(traced(), kStartUp +
+                            "cvGetIDOfCurrentDocument() -> 1\ncvGetDocumentType(1) -> 1\n"
+                            "cvGetHeaderOfCurrentFMR() -> true\ncvMessageBox(\"" +
+                            message + "\")\n" + kFinished);
 }
 
 struct VersionCase {
@@ -116,8 +121,7 @@ TEST_P(HostVersionBoundaryTest, PassesFromTwoEightZeroOnNumerically) {
 
 INSTANTIATE_TEST_SUITE_P(Versions, HostVersionBoundaryTest,
                          ::testing::Values(VersionCase{"2.8.0", 0}, VersionCase{"2.10.0", 0}, VersionCase{"3.0.0", 0},
-                                           VersionCase{"2.7.99", 1}, VersionCase{"1.9.0", 1},
-                                           VersionCase{"2.8.-1", 1}),
+                                           VersionCase{"2.7.99", 1}, VersionCase{"1.9.0", 1}, VersionCase{"2.8.-1", 1}),
                          [](const ::testing::TestParamInfo<VersionCase>& info) {
                              std::string name = info.param.version;
                              for (char& c : name) {
@@ -157,16 +161,18 @@ TEST_F(BoundaryTest, HostWithoutTheLogServiceGetsNoLogCalls) {
     EXPECT_EQ(outcome.status, 1);
     EXPECT_EQ(outcome.out, "");
     EXPECT_EQ(outcome.err, "No current document available.\n");
-    EXPECT_EQ(traced(), "cvGetVersionOfCorvantis() -> 2.8.0\ncvShowLogTab()\ncvGetIDOfCurrentDocument() -> -1\n"
-                        "cvMessageBox(\"No current document available.\")\n");
+    EXPECT_EQ(traced(),
+              "cvGetVersionOfCorvantis() -> 2.8.0\ncvShowLogTab()\ncvGetIDOfCurrentDocument() -> -1\n"
+              "cvMessageBox(\"No current document available.\")\n");
 }
 
 TEST_F(BoundaryTest, AMissingServiceOfATaskEndsInAClearErrorNotACrash) {
     const Outcome outcome = corvantis({"--fmr", floatRun(), "--without", "cvShowBusyCursor", "other"});
     EXPECT_EQ(outcome.status, 1);
-    EXPECT_EQ(outcome.err, "Corvantis: warning: the dialog offers no task \"other\" (it offers choose_sdm, start); the "
-                           "plug-in is given it all the same\n"
-                           "Error: Corvantis does not provide the service cvShowBusyCursor\n");
+    EXPECT_EQ(outcome.err,
+              "Corvantis: warning: the dialog offers no task \"other\" (it offers choose_sdm, start); the "
+              "plug-in is given it all the same\n"
+              "Error: Corvantis does not provide the service cvShowBusyCursor\n");
     EXPECT_NE(traced().find("cvGetStringParameter(\"task\") -> \"other\"\n"
                             "cvMessageBox(\"Error: Corvantis does not provide the service cvShowBusyCursor\")\n"),
               std::string::npos)
@@ -186,9 +192,8 @@ TEST_F(BoundaryTest, EachTaskIsSetBeforeItsExecute) {
 }
 
 TEST_F(BoundaryTest, FileDialogAnswersComeFromOpenFileInOrder) {
-    const Outcome outcome =
-        corvantis({"--fmr", floatRun(), "--open-file", "/m/one.sdm", "--open-file", "/m/two.sdm", "choose_sdm",
-                   "choose_sdm"});
+    const Outcome outcome = corvantis(
+        {"--fmr", floatRun(), "--open-file", "/m/one.sdm", "--open-file", "/m/two.sdm", "choose_sdm", "choose_sdm"});
     EXPECT_EQ(outcome.status, 0) << outcome.err;
     const std::string trace = traced();
     const std::size_t first = trace.find("-> \"/m/one.sdm\"\ncvSetStringParameter(\"sdmfile\", \"/m/one.sdm\")\n");
@@ -199,10 +204,11 @@ TEST_F(BoundaryTest, FileDialogAnswersComeFromOpenFileInOrder) {
 TEST_F(BoundaryTest, ParametersStartFromTheDialogScriptBesideThePlugin) {
     const std::string plugin = dir.file(std::filesystem::path(hosttest::quorvexLibrary()).filename().string());
     std::filesystem::copy_file(hosttest::quorvexLibrary(), plugin);
-    hosttest::writeFile(dir.file("Quorvex.js"), "dialog.title = \"x\";\nparam(\"fmr_threshold\", \"42.5\");\n"
-                                                "param(\"tSNR1\", \"1\");\n");
+    hosttest::writeFile(dir.file("Quorvex.js"),
+                        "dialog.title = \"x\";\nparam(\"fmr_threshold\", \"42.5\");\n"
+                        "param(\"tSNR1\", \"1\");\n");
     const Outcome outcome = corvantis({"--plugin", plugin, "--fmr", floatRun(), "--set", "tSNR1=0", "start"});
-    EXPECT_EQ(outcome.status, 1);  // the run itself fails later: no design matrices given
+    EXPECT_EQ(outcome.status, 1); // the run itself fails later: no design matrices given
     EXPECT_NE(traced().find("cvGetFloatParameter(\"fmr_threshold\") -> 42.5\ncvGetIntParameter(\"tSNR1\") -> 0\n"),
               std::string::npos)
         << traced();
@@ -226,9 +232,12 @@ TEST_F(BoundaryTest, UnloadablePluginIsAnError) {
 }
 
 TEST_F(BoundaryTest, UsageMistakesExitWithTwoAndTheHelp) {
-    for (const std::vector<std::string>& args :
-         {std::vector<std::string>{"--host-version", "2.8"}, {"--bogus"}, {"--set", "novalue"},
-          {"--map-dims", "1,2"}, {"--without", "cvNoSuchService"}, {"--document-id", "one"}}) {
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"--host-version", "2.8"},
+                                                 {"--bogus"},
+                                                 {"--set", "novalue"},
+                                                 {"--map-dims", "1,2"},
+                                                 {"--without", "cvNoSuchService"},
+                                                 {"--document-id", "one"}}) {
         const Outcome outcome = corvantis(args);
         EXPECT_EQ(outcome.status, 2) << args.front();
         EXPECT_NE(outcome.err.find("\n\nCorvantis - a stand-in"), std::string::npos) << outcome.err;

@@ -28,7 +28,7 @@ std::set<std::string> describedOptions(const std::string& help) {
             names.insert(match[1]);
         }
     }
-    names.erase("help");  // every command knows it
+    names.erase("help"); // every command knows it
     return names;
 }
 
@@ -45,9 +45,10 @@ TEST(CommandHelp, DescribesExactlyTheOptionsTheCommandAccepts) {
 }
 
 TEST(CommandHelp, TheReaderOfHelpTextsSeesUsageAndListedOptions) {
-    const std::string help = "Usage: Corvantis x [--size X] [--seed N] DIR\n\nOptions:\n"
-                             "  --fmr RUN     the run\n  -o, --output F  the file\n"
-                             "  Corvantis --set a=1 start\n      --deeper   not an option line\n  --help  this\n";
+    const std::string help =
+        "Usage: Corvantis x [--size X] [--seed N] DIR\n\nOptions:\n"
+        "  --fmr RUN     the run\n  -o, --output F  the file\n"
+        "  Corvantis --set a=1 start\n      --deeper   not an option line\n  --help  this\n";
     EXPECT_EQ(describedOptions(help), (std::set<std::string>{"size", "seed", "fmr", "output"}));
 }
 

@@ -5,10 +5,10 @@
 #include <limits>
 
 #include "HostTestSupport.h"
-#include "host/research/DemoRun.h"
 #include "host/formats/FmrDocument.h"
 #include "host/formats/HostErrors.h"
 #include "host/formats/MapImage.h"
+#include "host/research/DemoRun.h"
 #include "host/research/MapSummary.h"
 
 using namespace corvantis;

@@ -55,8 +55,7 @@ TEST(FmrDocument, HeaderCarriesTheAbsolutePathOfARelativeOne) {
 
 TEST(FmrDocument, SaveAsWritesBothFilesFromTheCurrentDataAndCarriesTheNewPath) {
     TempDir dir;
-    const std::string fmr = hosttest::writeRun(dir.path(), "run1", 2, 1, 1, 2, 2,
-                                               hosttest::floatBytes({1, 2, 3, 4}),
+    const std::string fmr = hosttest::writeRun(dir.path(), "run1", 2, 1, 1, 2, 2, hosttest::floatBytes({1, 2, 3, 4}),
                                                "# a comment\nTR: 2000\nScannerName: Room 4\n");
     FmrDocument document = FmrDocument::open(fmr);
     document.timeCourses().floatVolumes()[1][0] = -7.5f;
@@ -93,8 +92,9 @@ TEST(FmrDocument, TimeCourseFileIsFoundBesideTheFmrWhereverTheProgramRuns) {
     TempDir dir;
     std::filesystem::create_directory(dir.file("sub"));
     hosttest::writeFile(dir.file("sub/data.stc"), hosttest::floatBytes({5}));
-    hosttest::writeFile(dir.file("sub/r.fmr"), "NrOfVolumes: 1\nDimX: 1\nDimY: 1\nDimZ: 1\nDataType: 2\n"
-                                               "STCFile: data.stc\n");
+    hosttest::writeFile(dir.file("sub/r.fmr"),
+                        "NrOfVolumes: 1\nDimX: 1\nDimY: 1\nDimZ: 1\nDataType: 2\n"
+                        "STCFile: data.stc\n");
     EXPECT_EQ(FmrDocument::open(dir.file("sub/r.fmr")).timeCourses().floatVolumes()[0][0], 5.0f);
 }
 
@@ -152,14 +152,15 @@ TEST(FmrDocumentRefusal, DataTypeAndOptionalNumbers) {
 TEST(FmrDocumentRefusal, TimeCourseFileOfTheWrongSizeOrMissing) {
     TempDir dir;
     const std::string fmr = hosttest::writeRun(dir.path(), "r", 2, 2, 1, 3, 2, hosttest::floatBytes({1, 2, 3}));
-    EXPECT_EQ(refusal(fmr), "\"" + dir.file("r.stc") +
-                                "\": the time-course file holds 12 bytes; 3 volumes of 2 x 2 x 1 float32 values take 48");
+    EXPECT_EQ(refusal(fmr),
+              "\"" + dir.file("r.stc") +
+                  "\": the time-course file holds 12 bytes; 3 volumes of 2 x 2 x 1 float32 values take 48");
     hosttest::writeRun(dir.path(), "r", 2, 1, 1, 1, 1, hosttest::int16Bytes({1, 2, 3}));
     EXPECT_EQ(refusal(fmr), "\"" + dir.file("r.stc") +
                                 "\": the time-course file holds 6 bytes; 1 volumes of 2 x 1 x 1 int16 values take 4");
     std::filesystem::remove(dir.file("r.stc"));
-    EXPECT_EQ(refusal(fmr), "cannot open the time-course file \"" + dir.file("r.stc") +
-                                "\": No such file or directory");
+    EXPECT_EQ(refusal(fmr),
+              "cannot open the time-course file \"" + dir.file("r.stc") + "\": No such file or directory");
 }
 
 TEST(FmrDocumentRefusal, PathTooLongForTheHeader) {
@@ -189,7 +190,7 @@ TEST(FmrDocumentSave, RefusedSavesChangeNothingAndLeaveNoFiles) {
 TEST(FmrDocumentSave, AFailedRenameKeepsTheOldFileAndRemovesTheTemporaryOne) {
     TempDir dir;
     FmrDocument document = FmrDocument::open(hosttest::writeCountingRun(dir.path(), "r", 1, 1, 1, 1));
-    std::filesystem::create_directory(dir.file("busy.fmr"));  // a folder cannot be replaced by a file
+    std::filesystem::create_directory(dir.file("busy.fmr")); // a folder cannot be replaced by a file
     hosttest::writeFile(dir.file("busy.fmr/keep"), "x");
     try {
         document.saveAs(dir.file("busy.fmr"), "busy");

@@ -4,8 +4,8 @@
 #include <filesystem>
 #include <iostream>
 #include <memory>
-#include <stdexcept>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 
 #include "HostTestSupport.h"
@@ -89,11 +89,13 @@ TEST_F(HostServicesTest, ParametersAreTextReadAsTextIntOrFloat) {
               "cvGetStringParameter(\"task\") -> (absent)\n"
               "cvSetStringParameter(\"sdmfile\", \"/m/a.sdm\")\n"
               "cvGetStringParameter(\"sdmfile\") -> \"/m/a.sdm\"\n"
-              "cvGetStringParameter(\"sdmfile1\") -> \"" + std::string(511, 's') + "\"\n"
-              "cvGetIntParameter(\"tSNR1\") -> 1\n"
-              "cvGetIntParameter(\"tSNR2\") -> 0\n"
-              "cvGetFloatParameter(\"fmr_threshold\") -> 0.100000001\n"
-              "cvGetFloatParameter(\"missing\") -> 0\n");
+              "cvGetStringParameter(\"sdmfile1\") -> \"" +
+                  std::string(511, 's') +
+                  "\"\n"
+                  "cvGetIntParameter(\"tSNR1\") -> 1\n"
+                  "cvGetIntParameter(\"tSNR2\") -> 0\n"
+                  "cvGetFloatParameter(\"fmr_threshold\") -> 0.100000001\n"
+                  "cvGetFloatParameter(\"missing\") -> 0\n");
 }
 
 TEST_F(HostServicesTest, LogAndMessageTextsEachEndWithANewline) {
@@ -147,14 +149,15 @@ TEST_F(HostServicesTest, WithoutADocumentNothingIsHandedOut) {
     EXPECT_FALSE(host.cvSaveFMRAndSTC(dir.file("x.fmr").c_str(), "x"));
     EXPECT_EQ(messages.str(),
               "Corvantis: warning: cannot create a map: there is no current document\n"
-              "Corvantis: warning: cannot save \"" + dir.file("x.fmr") + "\": there is no current document\n");
+              "Corvantis: warning: cannot save \"" +
+                  dir.file("x.fmr") + "\": there is no current document\n");
     EXPECT_FALSE(host.messageBoxShown());
 }
 
 TEST_F(HostServicesTest, MapIsCreatedFilledParameterisedAndSaved) {
     HostServices& host = session();
     MapHeader header;
-    EXPECT_EQ(host.cvGetMAPOfCurrentFMR(&header), nullptr);  // none created yet
+    EXPECT_EQ(host.cvGetMAPOfCurrentFMR(&header), nullptr); // none created yet
     EXPECT_TRUE(host.cvCreateMAPForCurrentFMR());
     float** slices = host.cvGetMAPOfCurrentFMR(&header);
     ASSERT_NE(slices, nullptr);
@@ -177,7 +180,8 @@ TEST_F(HostServicesTest, MapIsCreatedFilledParameterisedAndSaved) {
               "cvGetMAPOfCurrentFMR() -> 2 x 2 x 1\n"
               "cvSetMAPParametersOfCurrentFMR(MapType 0, LowerThreshold 5, UpperThreshold 103.5, int32@24 104, "
               "int32@28 0, DF1 106, DF2 107) -> true\n"
-              "cvSaveMAPsOfCurrentFMR(\"" + dir.file("a.map") + "\") -> true\n");
+              "cvSaveMAPsOfCurrentFMR(\"" +
+                  dir.file("a.map") + "\") -> true\n");
 }
 
 TEST_F(HostServicesTest, MapOfOtherExtentsOrNone) {
@@ -205,9 +209,10 @@ TEST_F(HostServicesTest, ReadOnlyHostFailsEverySaveWithAWarningNotAMessageBox) {
     host.cvCreateMAPForCurrentFMR();
     EXPECT_FALSE(host.cvSaveMAPsOfCurrentFMR(dir.file("a.map").c_str()));
     EXPECT_FALSE(host.cvSaveFMRAndSTC(dir.file("b.fmr").c_str(), "b"));
-    EXPECT_EQ(messages.str(),
-              "Corvantis: warning: cannot save \"" + dir.file("a.map") + "\": the host is read-only (--read-only)\n"
-              "Corvantis: warning: cannot save \"" + dir.file("b.fmr") + "\": the host is read-only (--read-only)\n");
+    EXPECT_EQ(messages.str(), "Corvantis: warning: cannot save \"" + dir.file("a.map") +
+                                  "\": the host is read-only (--read-only)\n"
+                                  "Corvantis: warning: cannot save \"" +
+                                  dir.file("b.fmr") + "\": the host is read-only (--read-only)\n");
     EXPECT_FALSE(host.messageBoxShown());
     trace->finish();
     EXPECT_EQ(hosttest::filesIn(dir.path()), (std::vector<std::string>{"run.fmr", "run.stc", "trace.txt"}));
@@ -241,7 +246,7 @@ private:
 };
 
 TEST_F(HostServicesTest, ExportsAnswerLikeAHostWithoutADocumentWhenNoSessionIsAttached) {
-    session();  // exists, but is not attached
+    session(); // exists, but is not attached
     const ErrorStreamCapture errors;
     int32_t major = 7, minor = 7, revision = 7;
     ::cvGetVersionOfCorvantis(&major, &minor, &revision);
@@ -321,8 +326,7 @@ TEST(HostVariants, EveryProvidedServiceHasAHostBuiltWithoutIt) {
     const std::vector<std::string>& names = corvantis::providedServiceNames();
     EXPECT_EQ(names.size(), 20u);
     for (const std::string& name : names) {
-        EXPECT_TRUE(std::filesystem::exists(program.parent_path() / ("without-" + name) / program.filename()))
-            << name;
+        EXPECT_TRUE(std::filesystem::exists(program.parent_path() / ("without-" + name) / program.filename())) << name;
     }
 }
 #endif

@@ -76,8 +76,8 @@ std::string int16Bytes(const std::vector<int16_t>& values) {
     return bytes;
 }
 
-std::string writeRun(const std::string& folder, const std::string& name, int dimX, int dimY, int dimZ,
-                     int volumes, int dataType, const std::string& stcBytes, const std::string& extraLines) {
+std::string writeRun(const std::string& folder, const std::string& name, int dimX, int dimY, int dimZ, int volumes,
+                     int dataType, const std::string& stcBytes, const std::string& extraLines) {
     std::ostringstream text;
     text << "NrOfVolumes: " << volumes << "\nDimX: " << dimX << "\nDimY: " << dimY << "\nDimZ: " << dimZ
          << "\nDataType: " << dataType << "\nSTCFile: " << name << ".stc\n"

@@ -23,8 +23,8 @@ std::string int16Bytes(const std::vector<int16_t>& values);
 
 // Writes folder/name.fmr (DimX, DimY, DimZ, NrOfVolumes, DataType, STCFile
 // name.stc, then extraLines) and folder/name.stc with stcBytes; returns the .fmr path.
-std::string writeRun(const std::string& folder, const std::string& name, int dimX, int dimY, int dimZ,
-                     int volumes, int dataType, const std::string& stcBytes, const std::string& extraLines = "");
+std::string writeRun(const std::string& folder, const std::string& name, int dimX, int dimY, int dimZ, int volumes,
+                     int dataType, const std::string& stcBytes, const std::string& extraLines = "");
 
 // A float run of the given extents whose value at (volume v, voxel l) is 100 v + l.
 std::string writeCountingRun(const std::string& folder, const std::string& name, int dimX, int dimY, int dimZ,

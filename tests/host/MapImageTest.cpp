@@ -57,7 +57,7 @@ TEST(MapImage, ValuesStartAtZeroInSlicesOfRowsXFastest) {
     for (float value : map.values()) {
         EXPECT_EQ(value, 0.0f);
     }
-    map.slices()[1][1 * 3 + 2] = 9.0f;  // (x 2, y 1, z 1)
+    map.slices()[1][1 * 3 + 2] = 9.0f; // (x 2, y 1, z 1)
     EXPECT_EQ(map.values()[6 + 5], 9.0f);
 }
 

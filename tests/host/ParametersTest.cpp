@@ -44,7 +44,7 @@ TEST(HostBuffer, CopiesAtMost511BytesAndANul) {
     std::memset(buffer, '#', sizeof buffer);
     corvantis::copyToHostBuffer(std::string(600, 'a'), buffer);
     EXPECT_EQ(std::strlen(buffer), 511u);
-    EXPECT_EQ(buffer[512], '#');  // nothing written past the 512 bytes
+    EXPECT_EQ(buffer[512], '#'); // nothing written past the 512 bytes
     corvantis::copyToHostBuffer("short", buffer);
     EXPECT_STREQ(buffer, "short");
     EXPECT_EQ(buffer[6], 'a');
@@ -70,10 +70,9 @@ TEST(DialogScript, ReadsOnlyParamLines) {
         "param(\"one\");\n"
         "param(\"empty\", \"\");\n";
     const std::vector<corvantis::ParameterDefault> defaults = corvantis::parseDialogDefaults(script);
-    EXPECT_EQ(defaults, (std::vector<corvantis::ParameterDefault>{{"fmr_threshold", "100"},
-                                                                 {"tSNR1", "1"},
-                                                                 {"sdmfile1", "C:\\data\\a \"b\".sdm"},
-                                                                 {"empty", ""}}));
+    EXPECT_EQ(defaults,
+              (std::vector<corvantis::ParameterDefault>{
+                  {"fmr_threshold", "100"}, {"tSNR1", "1"}, {"sdmfile1", "C:\\data\\a \"b\".sdm"}, {"empty", ""}}));
 }
 
 } // namespace

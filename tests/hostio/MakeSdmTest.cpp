@@ -10,9 +10,9 @@
 #include "HostTestSupport.h"
 #include "design/SDMReader.h"
 #include "host/formats/ConfoundTable.h"
-#include "host/research/DesignBuilder.h"
 #include "host/formats/HostErrors.h"
 #include "host/formats/SdmWriter.h"
+#include "host/research/DesignBuilder.h"
 #include "tests/support/FloatBits.h"
 
 namespace {
@@ -68,12 +68,12 @@ TEST(SdmWriter, EdgeValuesReadBackBitForBit) {
     TempDir dir;
     DesignTable design;
     design.names = {"Edges"};
-    design.columns = {{0.0f, -0.0f, 1.0f, -1.0f, 99.99999f, 100.0f, -100.0f, 123456.789f, -98765.4321f, 1e30f,
-                       -1e-30f, std::numeric_limits<float>::max(), std::numeric_limits<float>::lowest(),
+    design.columns = {{0.0f, -0.0f, 1.0f, -1.0f, 99.99999f, 100.0f, -100.0f, 123456.789f, -98765.4321f, 1e30f, -1e-30f,
+                       std::numeric_limits<float>::max(), std::numeric_limits<float>::lowest(),
                        std::numeric_limits<float>::min(), std::numeric_limits<float>::denorm_min(),
                        std::nextafter(1.0f, 2.0f), std::nextafter(100.0f, 0.0f)}};
     design.firstConfoundPredictor = 1;
-    expectReadBackExactly(design, dir.file("one.sdm"));  // one predictor: the whole row is its field
+    expectReadBackExactly(design, dir.file("one.sdm")); // one predictor: the whole row is its field
     design.names.push_back("Mirror");
     design.columns.push_back(design.columns.front());
     for (float& v : design.columns.back()) v = -v;
@@ -118,8 +118,8 @@ TEST(BuildDesign, OrdersBlocksFillsUndefinedValuesAndExpands) {
     request.derivatives = {"x"};
     request.squares = {"x", "y"};
     const DesignTable d = corvantis::buildDesign({table(kMotion)}, request, 5);
-    EXPECT_EQ(d.names, (std::vector<std::string>{"task", "x", "y", "x derivative", "x squared",
-                                                 "x derivative squared", "y squared", "Constant"}));
+    EXPECT_EQ(d.names, (std::vector<std::string>{"task", "x", "y", "x derivative", "x squared", "x derivative squared",
+                                                 "y squared", "Constant"}));
     EXPECT_EQ(d.firstConfoundPredictor, 2);
     // x: n/a is the mean of 1, 3, 2, 6; its derivative's first value the mean of -2, 2, -1, 4.
     EXPECT_EQ(d.columns[1], (std::vector<float>{3, 1, 3, 2, 6}));
@@ -177,9 +177,9 @@ TEST(MakeSdmCommand, WritesTheDesignTheReaderReadsAndRefusesUnknownColumns) {
     EXPECT_EQ(read.firstConfoundPredictor.value, 2);
     EXPECT_EQ(read.predictorValues[2], (std::vector<float>{0, 0.5f, -1, 2, 0}));
 
-    const hosttest::Outcome unknown = hosttest::runProgram(
-        hosttest::corvantisProgram(),
-        {"make-sdm", "--table", dir.file("confounds.tsv"), "--confounds", "rot_z", "--output", dir.file("n.sdm")});
+    const hosttest::Outcome unknown =
+        hosttest::runProgram(hosttest::corvantisProgram(), {"make-sdm", "--table", dir.file("confounds.tsv"),
+                                                            "--confounds", "rot_z", "--output", dir.file("n.sdm")});
     EXPECT_EQ(unknown.status, 1);
     EXPECT_EQ(unknown.err, "Corvantis: error: no table has a column \"rot_z\"\n");
     EXPECT_FALSE(hosttest::fileExists(dir.file("n.sdm")));

@@ -18,8 +18,8 @@ hosttest::Outcome runPython(const std::string& script, const std::vector<std::st
 } // namespace hostio
 
 // Skips the test, with a message, when nibabel is missing.
-#define SKIP_WITHOUT_NIBABEL()                                      \
-    do {                                                            \
-        const std::string missing = hostio::nibabelMissing();       \
-        if (!missing.empty()) GTEST_SKIP() << missing;              \
+#define SKIP_WITHOUT_NIBABEL() \
+    do { \
+        const std::string missing = hostio::nibabelMissing(); \
+        if (!missing.empty()) GTEST_SKIP() << missing; \
     } while (false)

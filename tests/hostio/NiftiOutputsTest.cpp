@@ -62,7 +62,8 @@ for fmr in sorted(glob.glob(os.path.join(folder, '*_min_confounds_of_*.fmr'))):
 
 std::vector<std::string> allOutputs(const std::string& m1, const std::string& m2) {
     std::vector<std::string> args = {"--nifti", "--set", "sdmfile1=" + m1, "--set", "sdmfile2=" + m2};
-    for (const char* s : {"tSNR1", "tSNR2", "tSNR3", "R2adj1", "R2adj2", "R2adj3", "Fmap", "residuals1", "residuals2"}) {
+    for (const char* s :
+         {"tSNR1", "tSNR2", "tSNR3", "R2adj1", "R2adj2", "R2adj3", "Fmap", "residuals1", "residuals2"}) {
         args.push_back("--set");
         args.push_back(std::string(s) + "=1");
     }
@@ -111,8 +112,8 @@ TEST(NiftiOutputs, MapsAndRunsOfANiftiRunCarryItsQformAndSform) {
     for (const auto& [name, confounds] : {std::pair<std::string, std::string>{"m1.sdm", "drift"},
                                           std::pair<std::string, std::string>{"m2.sdm", "drift,motion"}}) {
         const hosttest::Outcome made = hosttest::runProgram(
-            program, {"make-sdm", "--table", dir.file("confounds.tsv"), "--interest", "task", "--confounds",
-                      confounds, "--fmr", dir.file("functional.nii"), "--output", dir.file(name)});
+            program, {"make-sdm", "--table", dir.file("confounds.tsv"), "--interest", "task", "--confounds", confounds,
+                      "--fmr", dir.file("functional.nii"), "--output", dir.file(name)});
         ASSERT_EQ(made.status, 0) << made.err;
     }
     std::vector<std::string> args = {"--fmr", dir.file("functional.nii"), "--set", "fmr_threshold=10"};

@@ -6,8 +6,8 @@
 #include <filesystem>
 
 #include "Nibabel.h"
-#include "host/formats/HostErrors.h"
 #include "host/core/RunDocument.h"
+#include "host/formats/HostErrors.h"
 #include "tests/support/FloatBits.h"
 
 namespace {
@@ -49,21 +49,22 @@ std::vector<double> rawValues(const std::string& path) {
     return values;
 }
 
-void writeRun(const std::string& path, const std::string& shape, const std::string& dtype, double slope,
-              double inter) {
+void writeRun(const std::string& path, const std::string& shape, const std::string& dtype, double slope, double inter) {
     const hosttest::Outcome made =
         hostio::runPython(kWriteRun, {path, shape, dtype, std::to_string(slope), std::to_string(inter)});
     ASSERT_EQ(made.status, 0) << made.err;
 }
 
-void expectScaledValues(const corvantis::FmrDocument& run, const std::vector<double>& raw, double slope,
-                        double inter) {
+void expectScaledValues(const corvantis::FmrDocument& run, const std::vector<double>& raw, double slope, double inter) {
     const corvantis::TimeCourses& tc = run.timeCourses();
     ASSERT_EQ(static_cast<std::size_t>(tc.volumes()) * tc.voxels(), raw.size());
     std::size_t i = 0;
     for (int32_t t = 0; t < tc.volumes(); ++t) {
         for (int32_t l = 0; l < tc.voxels(); ++l, ++i) {
-            const float expected = static_cast<float>(slope == 0.0 ? raw[i] : raw[i] * static_cast<double>(static_cast<float>(slope)) + static_cast<double>(static_cast<float>(inter)));
+            const float expected =
+                static_cast<float>(slope == 0.0 ? raw[i]
+                                                : raw[i] * static_cast<double>(static_cast<float>(slope)) +
+                                                      static_cast<double>(static_cast<float>(inter)));
             ASSERT_EQ(bitsOf(tc.floatValue(t, l)), bitsOf(expected)) << "volume " << t << ", voxel " << l;
         }
     }
@@ -121,9 +122,11 @@ TEST(NiftiRun, RefusesImagesThatAreNotFourDimensionalAndUnreadableFiles) {
     SKIP_WITHOUT_NIBABEL();
     TempDir dir;
     writeRun(dir.file("anat.nii"), "3,2,2", "int16", 0.0, 0.0);
-    EXPECT_EQ(refusal(dir.file("anat.nii")), "\"" + dir.file("anat.nii") + "\" is a 3D image; a functional run is 4D (x, y, z, time)");
+    EXPECT_EQ(refusal(dir.file("anat.nii")),
+              "\"" + dir.file("anat.nii") + "\" is a 3D image; a functional run is 4D (x, y, z, time)");
     writeRun(dir.file("five.nii.gz"), "3,2,2,4,2", "float32", 0.0, 0.0);
-    EXPECT_EQ(refusal(dir.file("five.nii.gz")), "\"" + dir.file("five.nii.gz") + "\" is a 5D image; a functional run is 4D (x, y, z, time)");
+    EXPECT_EQ(refusal(dir.file("five.nii.gz")),
+              "\"" + dir.file("five.nii.gz") + "\" is a 5D image; a functional run is 4D (x, y, z, time)");
     hosttest::writeFile(dir.file("junk.nii"), std::string(400, 'x'));
     EXPECT_EQ(refusal(dir.file("junk.nii")),
               "\"" + dir.file("junk.nii") + "\" is not a NIfTI-1 image: it has no NIfTI-1 magic \"n+1\" at byte 344");

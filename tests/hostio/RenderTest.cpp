@@ -5,9 +5,9 @@
 #include <cstring>
 
 #include "HostTestSupport.h"
+#include "host/formats/PngFile.h"
 #include "host/research/MapPicture.h"
 #include "host/research/MapSummary.h"
-#include "host/formats/PngFile.h"
 
 namespace {
 
@@ -41,9 +41,9 @@ TEST(Render, ColoursExactlyTheVoxelsBeyondTheLowerThreshold) {
     values[6] = -2.99f; // just inside: grey
     writeMap(dir.file("m.map"), dx, dy, dz, 3.0f, 6.0f, values);
     const std::string fmr = hosttest::writeCountingRun(dir.path(), "run", dx, dy, dz, volumes);
-    const hosttest::Outcome outcome = hosttest::runProgram(
-        hosttest::corvantisProgram(),
-        {"render", "--fmr", fmr, "--zoom", "3", dir.file("m.map"), "-o", dir.file("m.png")});
+    const hosttest::Outcome outcome =
+        hosttest::runProgram(hosttest::corvantisProgram(),
+                             {"render", "--fmr", fmr, "--zoom", "3", dir.file("m.map"), "-o", dir.file("m.png")});
     ASSERT_EQ(outcome.status, 0) << outcome.err;
 
     const corvantis::MapContents map = corvantis::readMapFile(dir.file("m.map"));
@@ -87,7 +87,7 @@ TEST(Render, ColoursRunFromTheLowerToTheUpperThreshold) {
     EXPECT_EQ((std::vector<int>{rgb[0], rgb[1], rgb[2]}), (std::vector<int>{255, 255, 0}));
     ASSERT_TRUE(corvantis::mapColour(-4.5f, 3.0f, 6.0f, rgb));
     EXPECT_EQ((std::vector<int>{rgb[0], rgb[1], rgb[2]}), (std::vector<int>{0, 128, 255}));
-    EXPECT_FALSE(corvantis::mapColour(0.0f, -1.0f, 6.0f, rgb));  // outside the mask
+    EXPECT_FALSE(corvantis::mapColour(0.0f, -1.0f, 6.0f, rgb)); // outside the mask
     EXPECT_FALSE(corvantis::mapColour(2.5f, 3.0f, 6.0f, rgb));
 }
 

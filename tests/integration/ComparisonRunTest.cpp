@@ -18,8 +18,8 @@ using testsupport::bitsOf;
 
 namespace {
 
-const char* const kNoMaps[] = {"--set", "tSNR1=0", "--set", "tSNR2=0", "--set", "tSNR3=0", "--set", "R2adj1=0",
-                               "--set", "R2adj2=0", "--set", "R2adj3=0", "--set", "Fmap=0"};
+const char* const kNoMaps[] = {"--set",    "tSNR1=0", "--set",    "tSNR2=0", "--set",    "tSNR3=0", "--set",
+                               "R2adj1=0", "--set",   "R2adj2=0", "--set",   "R2adj3=0", "--set",   "Fmap=0"};
 
 std::vector<std::string> noMaps(std::vector<std::string> more = {}) {
     std::vector<std::string> args(std::begin(kNoMaps), std::end(kNoMaps));
@@ -60,10 +60,12 @@ void expectSavedCourses(const Scenario& s, const VoxelLoopResults& r, int model)
                 r.residuals[model].value(static_cast<int64_t>(j), v);
         }
     }
-    const std::string stc = s.dir.file(model == 0 ? "run_min_confounds_of_model1.stc" : "run_min_confounds_of_model2.stc");
+    const std::string stc =
+        s.dir.file(model == 0 ? "run_min_confounds_of_model1.stc" : "run_min_confounds_of_model2.stc");
     const std::vector<float> saved = itest::readFloats(stc);
     ASSERT_EQ(saved.size(), expected.size());
-    for (std::size_t i = 0; i < saved.size(); ++i) EXPECT_EQ(bitsOf(saved[i]), bitsOf(expected[i])) << model << " " << i;
+    for (std::size_t i = 0; i < saved.size(); ++i)
+        EXPECT_EQ(bitsOf(saved[i]), bitsOf(expected[i])) << model << " " << i;
 }
 
 } // namespace
@@ -82,7 +84,7 @@ TEST(ComparisonRun, LogsItsProgressAndSavesEveryMapWithTheReferenceValues) {
               "\nQuorvex>  Plugin finished!\n\n"
               "\n");
 
-    const VoxelLoopResults r = s.expected(100.0f, false, false);  // the dialog's default threshold
+    const VoxelLoopResults r = s.expected(100.0f, false, false); // the dialog's default threshold
     const std::string e = s.dir.file("model1"), d = s.dir.file("model2");
     expectSameBits(readMap(e + "_tSNR_residuals.map").values, r.tSNR[0]);
     expectSameBits(readMap(d + "_tSNR_residuals.map").values, r.tSNR[1]);
@@ -165,9 +167,8 @@ TEST(ComparisonRun, ParametersAndServicesAreUsedInOrder) {
 TEST(ComparisonRun, BusyCursorSurroundsEveryTaskButChooseSdmAlsoWhenTheRunFails) {
     Scenario s;
     const std::string trace = s.dir.file("trace.txt");
-    const hosttest::Outcome o =
-        s.run({"--set", "sdmfile2=" + s.dir.file("absent.sdm"), "--trace", trace},
-              {"start", "start ", "Start", "", "CHOOSE_SDM", "choose_sdm"});
+    const hosttest::Outcome o = s.run({"--set", "sdmfile2=" + s.dir.file("absent.sdm"), "--trace", trace},
+                                      {"start", "start ", "Start", "", "CHOOSE_SDM", "choose_sdm"});
     EXPECT_EQ(o.status, 1);
     std::string expectedErr = "Error: Failed opening for reading: " + s.dir.file("absent.sdm") + "\n";
     for (const char* task : {"start ", "Start", "", "CHOOSE_SDM"}) {
@@ -178,10 +179,17 @@ TEST(ComparisonRun, BusyCursorSurroundsEveryTaskButChooseSdmAlsoWhenTheRunFails)
     const std::vector<std::string> calls =
         traceOf(trace, {"cvShowBusyCursor", "cvStopBusyCursor", "cvMessageBox", "cvGetOpenFileName"});
     const std::vector<std::string> expected = {
-        "cvShowBusyCursor()", "cvStopBusyCursor()",
+        "cvShowBusyCursor()",
+        "cvStopBusyCursor()",
         "cvMessageBox(\"Error: Failed opening for reading: " + s.dir.file("absent.sdm") + "\")",
-        "cvShowBusyCursor()", "cvStopBusyCursor()", "cvShowBusyCursor()", "cvStopBusyCursor()",
-        "cvShowBusyCursor()", "cvStopBusyCursor()", "cvShowBusyCursor()", "cvStopBusyCursor()",
+        "cvShowBusyCursor()",
+        "cvStopBusyCursor()",
+        "cvShowBusyCursor()",
+        "cvStopBusyCursor()",
+        "cvShowBusyCursor()",
+        "cvStopBusyCursor()",
+        "cvShowBusyCursor()",
+        "cvStopBusyCursor()",
         "cvGetOpenFileName(\"Select an SDM:\", \"\", \"Design Matrix (*.sdm)\") -> (cancelled)",
     };
     EXPECT_EQ(calls, expected);
@@ -247,8 +255,7 @@ TEST(ComparisonRun, MinimumEqualToTheThresholdIsNotAnalysedJustAboveIs) {
 
 TEST(ComparisonRun, NoVoxelAboveTheThresholdStillSavesZeroMapsAndTheResiduals) {
     Scenario s;
-    const hosttest::Outcome o =
-        s.run({"--set", "fmr_threshold=1e9", "--set", "residuals1=1", "--set", "residuals2=1"});
+    const hosttest::Outcome o = s.run({"--set", "fmr_threshold=1e9", "--set", "residuals1=1", "--set", "residuals2=1"});
     ASSERT_EQ(o.status, 0) << o.err;
     for (const char* name : {"model1_tSNR_residuals.map", "model2_R2adj.map", "model2_Fval_diff_model1.map"}) {
         for (float v : readMap(s.dir.file(name)).values) EXPECT_EQ(bitsOf(v), 0u) << name;
@@ -262,7 +269,7 @@ TEST(ComparisonRun, NoVoxelAboveTheThresholdStillSavesZeroMapsAndTheResiduals) {
 TEST(ComparisonRun, EqualPredictorCountsLogInsteadOfAnFMap) {
     Scenario s;
     s.model1 = s.model2;
-    s.model1.columns[3][0] = 0.5f;  // same count, another design
+    s.model1.columns[3][0] = 0.5f; // same count, another design
     s.write();
     const hosttest::Outcome o = s.run({});
     EXPECT_NE(o.out.find("Quorvex>  Saving Maps...\n"
@@ -284,8 +291,7 @@ TEST(ComparisonRun, SameFileForBothModelsGivesZeroDifferences) {
 TEST(ComparisonRun, BothResidualSwitchesSaveEachModelsCleanedCourses) {
     Scenario s;
     const std::string trace = s.dir.file("trace.txt");
-    const hosttest::Outcome o =
-        s.run(noMaps({"--set", "residuals1=1", "--set", "residuals2=1", "--trace", trace}));
+    const hosttest::Outcome o = s.run(noMaps({"--set", "residuals1=1", "--set", "residuals2=1", "--trace", trace}));
     ASSERT_EQ(o.status, 0) << o.err;
     EXPECT_NE(o.out.find("Quorvex>  Start comparing models\n"
                          "Quorvex>  Saving Residuals of confounds of model1.sdm\n"
@@ -295,8 +301,10 @@ TEST(ComparisonRun, BothResidualSwitchesSaveEachModelsCleanedCourses) {
         << o.out;
     const std::vector<std::string> saves = traceOf(trace, {"cvSaveFMRAndSTC"});
     const std::vector<std::string> expectedSaves = {
-        "cvSaveFMRAndSTC(\"" + s.dir.file("run_min_confounds_of_model1.fmr") + "\", \"run_min_confounds_of_model1\") -> true",
-        "cvSaveFMRAndSTC(\"" + s.dir.file("run_min_confounds_of_model2.fmr") + "\", \"run_min_confounds_of_model2\") -> true"};
+        "cvSaveFMRAndSTC(\"" + s.dir.file("run_min_confounds_of_model1.fmr") +
+            "\", \"run_min_confounds_of_model1\") -> true",
+        "cvSaveFMRAndSTC(\"" + s.dir.file("run_min_confounds_of_model2.fmr") +
+            "\", \"run_min_confounds_of_model2\") -> true"};
     EXPECT_EQ(saves, expectedSaves);
 
     const VoxelLoopResults r = s.expected(100.0f, true, true);
@@ -311,14 +319,14 @@ TEST(ComparisonRun, EitherModelAloneSavesItsOwnCleanedCourses) {
         const std::string which = model == 0 ? "residuals1=1" : "residuals2=1";
         ASSERT_EQ(s.run(noMaps({"--set", which})).status, 0);
         expectSavedCourses(s, s.expected(100.0f, model == 0, model == 1), model);
-        EXPECT_FALSE(fileExists(s.dir.file(model == 0 ? "run_min_confounds_of_model2.stc"
-                                                      : "run_min_confounds_of_model1.stc")));
+        EXPECT_FALSE(
+            fileExists(s.dir.file(model == 0 ? "run_min_confounds_of_model2.stc" : "run_min_confounds_of_model1.stc")));
     }
 }
 
 TEST(ComparisonRun, NoConfoundSelectedLeavesTheCoursesAsLoaded) {
     Scenario s;
-    s.model1.firstConfound = 3;  // = nrOfPredictors after the constant: nothing selected
+    s.model1.firstConfound = 3; // = nrOfPredictors after the constant: nothing selected
     s.write();
     ASSERT_EQ(s.run(noMaps({"--set", "residuals1=1"})).status, 0);
     EXPECT_EQ(readFile(s.dir.file("run_min_confounds_of_model1.stc")), readFile(s.dir.file("run.stc")));
@@ -342,8 +350,8 @@ TEST(ComparisonRun, OutputNamesFollowPathsWithoutADotOrWithOneOnlyInAFolder) {
     const std::string dotted = folder + "/motion";
     itest::writeDesign(plain, s.model1);
     itest::writeDesign(dotted, s.model2);
-    ASSERT_EQ(s.run(noMaps({"--set", "sdmfile1=" + plain, "--set", "sdmfile2=" + dotted, "--set", "tSNR1=1",
-                            "--set", "tSNR2=1", "--set", "tSNR3=1", "--set", "residuals2=1"}))
+    ASSERT_EQ(s.run(noMaps({"--set", "sdmfile1=" + plain, "--set", "sdmfile2=" + dotted, "--set", "tSNR1=1", "--set",
+                            "tSNR2=1", "--set", "tSNR3=1", "--set", "residuals2=1"}))
                   .status,
               0);
     EXPECT_TRUE(fileExists(plain + "_tSNR_residuals.map"));

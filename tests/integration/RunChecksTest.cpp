@@ -24,7 +24,8 @@ Design designOfColumns(const Scenario& s, int k) {
         std::vector<float> column;
         for (int t = 0; t < s.volumes; ++t) {
             // Distinct, not collinear with each other or the constant.
-            column.push_back(static_cast<float>(((t + 1) * (j + 3)) % (7 + j)) + 0.25f * static_cast<float>(t % (j + 2)));
+            column.push_back(static_cast<float>(((t + 1) * (j + 3)) % (7 + j)) +
+                             0.25f * static_cast<float>(t % (j + 2)));
         }
         design.columns.push_back(column);
     }
@@ -41,14 +42,16 @@ std::vector<std::string> withDesigns(const std::string& sdm1, const std::string&
 TEST(RunChecks, AModelOfAsManyPredictorsAsVolumesEndsTheTaskNamingItsFile) {
     Scenario s;
     const std::string full = s.dir.file("full.sdm");
-    itest::writeDesign(full, designOfColumns(s, s.volumes - 1));  // with the constant: n predictors
+    itest::writeDesign(full, designOfColumns(s, s.volumes - 1)); // with the constant: n predictors
     const std::vector<std::string> before = filesIn(s.dir.path());
     const hosttest::Outcome o = s.run(withDesigns(s.sdm1, full, {"--set", "residuals2=1"}));
     EXPECT_EQ(o.status, 1);
-    EXPECT_EQ(o.err, "Error: full.sdm has 24 predictors (with the constant) for 24 volumes; a model needs fewer "
-                     "predictors than volumes\n");
+    EXPECT_EQ(o.err,
+              "Error: full.sdm has 24 predictors (with the constant) for 24 volumes; a model needs fewer "
+              "predictors than volumes\n");
     EXPECT_EQ(o.out.find(">  Start comparing models\n\n"), o.out.rfind(">  Start comparing models"))
-        << "the check comes before the second start line:\n" << o.out;
+        << "the check comes before the second start line:\n"
+        << o.out;
     EXPECT_EQ(filesIn(s.dir.path()), before) << "nothing is written";
 }
 
@@ -66,7 +69,7 @@ TEST(RunChecks, ModelOneIsCheckedFirst) {
 TEST(RunChecks, OneResidualDegreeOfFreedomStaysAllowed) {
     Scenario s;
     const std::string tight = s.dir.file("tight.sdm");
-    itest::writeDesign(tight, designOfColumns(s, s.volumes - 2));  // n = p + 1
+    itest::writeDesign(tight, designOfColumns(s, s.volumes - 2)); // n = p + 1
     const hosttest::Outcome o = s.run(withDesigns(s.sdm1, tight));
     EXPECT_EQ(o.status, 0) << o.err;
     EXPECT_TRUE(fileExists(s.dir.file("tight_Fval_diff_model1.map")));
@@ -111,8 +114,8 @@ TEST(RunChecks, WithoutTheCollidingOutputsTheRunGoesAhead) {
     itest::writeDesign(sdm, s.model1);
     itest::writeDesign(txt, s.model2);
     // Only the difference maps and the F map: their names hold both stems but differ by kind.
-    const hosttest::Outcome o = s.run(withDesigns(sdm, txt, {"--set", "tSNR1=0", "--set", "tSNR2=0", "--set",
-                                                             "R2adj1=0", "--set", "R2adj2=0"}));
+    const hosttest::Outcome o = s.run(
+        withDesigns(sdm, txt, {"--set", "tSNR1=0", "--set", "tSNR2=0", "--set", "R2adj1=0", "--set", "R2adj2=0"}));
     EXPECT_EQ(o.status, 0) << o.err;
     EXPECT_TRUE(fileExists(s.dir.file("m_tSNR_diff_m.map")));
     EXPECT_TRUE(fileExists(s.dir.file("m_Fval_diff_m.map")));

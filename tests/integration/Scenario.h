@@ -14,7 +14,7 @@ namespace itest {
 
 struct Design {
     int32_t firstConfound = 1;
-    std::vector<std::vector<float>> columns;  // [predictor][time point]
+    std::vector<std::vector<float>> columns; // [predictor][time point]
 };
 
 // An .sdm file with six decimals per value and names p1, p2, ...
@@ -22,7 +22,7 @@ void writeDesign(const std::string& path, const Design& design, const std::strin
 
 struct MapFile {
     MapHeader header{};
-    std::vector<float> values;  // slices one after another, x fastest
+    std::vector<float> values; // slices one after another, x fastest
 };
 MapFile readMap(const std::string& path);
 std::vector<float> readFloats(const std::string& path);
@@ -37,7 +37,7 @@ public:
 
     hosttest::TempDir dir;
     int32_t dimX = 4, dimY = 3, dimZ = 2, volumes = 24;
-    std::vector<float> values;  // volume-major
+    std::vector<float> values; // volume-major
     Design model1, model2;
     std::string fmr, sdm1, sdm2;
 

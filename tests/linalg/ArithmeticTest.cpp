@@ -80,7 +80,7 @@ TEST(MatrixProduct, AccumulatorStartsAtTheFirstProduct) {
 }
 
 TEST(MatrixProduct, LocatesElementsColumnMajor) {
-    Matrix a(2, 2, 0.0f);  // (1 2; 3 4)
+    Matrix a(2, 2, 0.0f); // (1 2; 3 4)
     a(0, 0) = 1.0f;
     a(0, 1) = 2.0f;
     a(1, 0) = 3.0f;
@@ -195,11 +195,11 @@ TEST(VectorReductions, StdDevFloorIsStrict) {
     ASSERT_EQ(bitsOf(((d * d + d * d) + e * e) + e * e), 0x38D1B717u);
     EXPECT_EQ(bitsOf(vectorOf({d, -d, e, -e}).stdDev()), 0u);
 
-    const float below = floatOf(0x3BE7B46Au);  // squares sum to one float under
+    const float below = floatOf(0x3BE7B46Au); // squares sum to one float under
     ASSERT_EQ(bitsOf(below * below + below * below), 0x38D1B716u);
     EXPECT_EQ(bitsOf(vectorOf({below, -below}).stdDev()), 0u);
 
-    const float above = floatOf(0x3BE7B46Bu);  // one float over
+    const float above = floatOf(0x3BE7B46Bu); // one float over
     const float ss = above * above + above * above;
     ASSERT_EQ(bitsOf(ss), 0x38D1B718u);
     EXPECT_EQ(bitsOf(vectorOf({above, -above}).stdDev()), bitsOf(std::sqrt(ss / 1.0f)));
@@ -243,4 +243,4 @@ TEST(VolumeArithmetic, MaxTakesFirstOfEqualAndNaNOnlyFirst) {
     EXPECT_EQ(Volume(VolumeSize{0, 4, 4}, 1.0f).max(), 0.0f);
 }
 
-}  // namespace
+} // namespace

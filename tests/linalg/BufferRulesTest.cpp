@@ -50,7 +50,7 @@ TEST(MatrixBuffer, EmptyMatrixHasNoBuffer) {
 
 TEST(MatrixBuffer, CopyIsDeepAndBitExact) {
     Matrix a = counting(2, 2);
-    a(0, 1) = floatOf(0x7FC01234u);  // a NaN with a payload
+    a(0, 1) = floatOf(0x7FC01234u); // a NaN with a payload
     a(1, 1) = -0.0f;
     const Matrix b(a);
     ASSERT_NE(a.data(), b.data());
@@ -97,16 +97,16 @@ TEST(MatrixBuffer, ResizeKeepsValuesForEqualCount) {
     const float* buffer = m.data();
     m.resize(3, 2);
     EXPECT_EQ(m.data(), buffer);
-    EXPECT_EQ(m(0, 1), 4.0f);  // old data[3], read under the new shape
+    EXPECT_EQ(m(0, 1), 4.0f); // old data[3], read under the new shape
     m.resize(4, 4);
     EXPECT_EQ(m.count(), 16);
-    m(3, 3) = 1.0f;  // the new buffer is large enough (checked by ASan)
+    m(3, 3) = 1.0f; // the new buffer is large enough (checked by ASan)
 }
 
 TEST(MatrixBuffer, MovedFromCanBeAssignedAndResized) {
     Matrix a = counting(2, 3);
     Matrix keep(std::move(a));
-    a = counting(3, 2);  // same count as its kept shape, but no buffer to reuse
+    a = counting(3, 2); // same count as its kept shape, but no buffer to reuse
     ASSERT_NE(a.data(), nullptr);
     EXPECT_EQ(a(2, 1), 6.0f);
 
@@ -134,7 +134,7 @@ TEST(VectorBuffer, ConstructionCopyMoveAndResize) {
     EXPECT_EQ(moved.data(), buffer);
     EXPECT_EQ(v.size(), 3);
     EXPECT_EQ(v.data(), nullptr);
-    v.resize(3);  // a moved-from vector gets a buffer again
+    v.resize(3); // a moved-from vector gets a buffer again
     ASSERT_NE(v.data(), nullptr);
     v[2] = 1.0f;
 
@@ -180,10 +180,10 @@ TEST(VolumeBuffer, FillCopyAndAssign) {
 }
 
 TEST(ShapeLimits, CountsBeyond32BitsOrNegativeThrowBadAlloc) {
-    EXPECT_THROW(Matrix(65536, 65536, 0.0f), std::bad_alloc);  // wraps to 0 in 32 bits
-    EXPECT_THROW(Matrix(46341, 46341, 0.0f), std::bad_alloc);  // just above 2^31 - 1
+    EXPECT_THROW(Matrix(65536, 65536, 0.0f), std::bad_alloc); // wraps to 0 in 32 bits
+    EXPECT_THROW(Matrix(46341, 46341, 0.0f), std::bad_alloc); // just above 2^31 - 1
     EXPECT_THROW(Matrix(-1, 4, 0.0f), std::bad_alloc);
-    EXPECT_THROW(Matrix(-2, -2, 0.0f), std::bad_alloc);  // positive product, negative extents
+    EXPECT_THROW(Matrix(-2, -2, 0.0f), std::bad_alloc); // positive product, negative extents
     EXPECT_THROW(Vector(-1), std::bad_alloc);
     EXPECT_THROW(Vector(-5, 0.0f), std::bad_alloc);
     EXPECT_THROW(Volume(VolumeSize{2048, 2048, 1024}, 0.0f), std::bad_alloc);
@@ -192,7 +192,7 @@ TEST(ShapeLimits, CountsBeyond32BitsOrNegativeThrowBadAlloc) {
 
     Matrix m = counting(2, 2);
     EXPECT_THROW(m.resize(1 << 16, 1 << 16), std::bad_alloc);
-    EXPECT_EQ(m.rows(), 2);  // a refused resize leaves the matrix as it was
+    EXPECT_EQ(m.rows(), 2); // a refused resize leaves the matrix as it was
     EXPECT_EQ(m(1, 1), 4.0f);
     Vector v(2, 1.0f);
     EXPECT_THROW(v.resize(-3), std::bad_alloc);
@@ -210,4 +210,4 @@ TEST(ShapeLimits, ZeroExtentsAreEmpty) {
     EXPECT_EQ(v.count(), 0);
 }
 
-}  // namespace
+} // namespace

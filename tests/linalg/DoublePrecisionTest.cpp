@@ -181,4 +181,4 @@ TEST(DoublePseudoInverse, NaNDoesNotConverge) {
     EXPECT_FALSE(doublePseudoInverse(x).has_value());
 }
 
-}  // namespace
+} // namespace

@@ -23,7 +23,7 @@ bool lost(float x, float anorm) {
     return sum == anorm;
 }
 
-}  // namespace
+} // namespace
 
 ReferenceSvd referenceSvd(Rows a) {
     const int m = static_cast<int>(a.size());

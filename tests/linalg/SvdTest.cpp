@@ -90,14 +90,14 @@ TEST(SvdScalars, PythagAvoidsOverflowAndUnderflow) {
     EXPECT_EQ(bitsOf(linalg::pythag(0.0f, -0.0f)), 0u);
     EXPECT_EQ(linalg::pythag(1e30f, 1e30f), 1e30f * std::sqrt(2.0f));
     EXPECT_EQ(linalg::pythag(1e-30f, 1e-30f), 1e-30f * std::sqrt(2.0f));
-    EXPECT_EQ(linalg::pythag(kNaN, 0.0f), 0.0f);  // neither p > q nor q != 0 holds
+    EXPECT_EQ(linalg::pythag(kNaN, 0.0f), 0.0f); // neither p > q nor q != 0 holds
     EXPECT_TRUE(std::isnan(linalg::pythag(1.0f, kNaN)));
 }
 
 TEST(SvdScalars, SignTakesTheSecondArgumentsSign) {
     EXPECT_EQ(linalg::sign(-3.0f, 2.0f), 3.0f);
     EXPECT_EQ(linalg::sign(3.0f, -2.0f), -3.0f);
-    EXPECT_EQ(linalg::sign(-3.0f, -0.0f), 3.0f);  // -0 >= 0
+    EXPECT_EQ(linalg::sign(-3.0f, -0.0f), 3.0f); // -0 >= 0
     EXPECT_EQ(linalg::sign(3.0f, kNaN), -3.0f);
 }
 
@@ -105,9 +105,8 @@ TEST(SvdOneByOne, ExactFactorsAndInverses) {
     struct Case {
         float a, u, w, v, inverse;
     };
-    const Case cases[] = {{2.0f, -1.0f, 2.0f, -1.0f, 0.5f},
-                          {-4.0f, -1.0f, 4.0f, 1.0f, -0.25f},
-                          {0.0f, 1.0f, 0.0f, 1.0f, 0.0f}};
+    const Case cases[] = {
+        {2.0f, -1.0f, 2.0f, -1.0f, 0.5f}, {-4.0f, -1.0f, 4.0f, 1.0f, -0.25f}, {0.0f, 1.0f, 0.0f, 1.0f, 0.0f}};
     for (const Case& c : cases) {
         const Decomposed d = decompose(Matrix(1, 1, c.a));
         ASSERT_TRUE(d.ok) << c.a;
@@ -158,7 +157,7 @@ TEST(Inversion, NonSquareIsRefusedAndUnchanged) {
 }
 
 TEST(Inversion, SingularMatrixKeepsItsTinySingularValue) {
-    Matrix a(2, 2, 2.0f);  // (1 2; 2 4)
+    Matrix a(2, 2, 2.0f); // (1 2; 2 4)
     a(0, 0) = 1.0f;
     a(1, 1) = 4.0f;
     const Decomposed d = decompose(a);
@@ -255,9 +254,9 @@ TEST(SvdBitExact, AgreesWithThePlainVersion) {
         uint32_t seed;
         bool zeroFirstColumn, repeatedRows;
     };
-    const Case cases[] = {{5, 5, 31u, false, false}, {8, 8, 32u, false, false}, {7, 4, 33u, false, false},
-                          {3, 6, 34u, false, false}, {6, 6, 35u, true, false},  {5, 5, 36u, false, true},
-                          {1, 1, 37u, false, false}, {9, 9, 38u, false, false}, {12, 10, 39u, false, false},
+    const Case cases[] = {{5, 5, 31u, false, false},   {8, 8, 32u, false, false}, {7, 4, 33u, false, false},
+                          {3, 6, 34u, false, false},   {6, 6, 35u, true, false},  {5, 5, 36u, false, true},
+                          {1, 1, 37u, false, false},   {9, 9, 38u, false, false}, {12, 10, 39u, false, false},
                           {10, 10, 40u, false, false}, {6, 6, 41u, false, false}};
     for (const Case& c : cases) {
         Matrix a = randomMatrix(c.rows, c.cols, c.seed);
@@ -271,8 +270,8 @@ TEST(SvdBitExact, AgreesWithThePlainVersion) {
                 }
             }
         }
-        const std::string what = std::to_string(c.rows) + "x" + std::to_string(c.cols) + " seed " +
-                                 std::to_string(c.seed);
+        const std::string what =
+            std::to_string(c.rows) + "x" + std::to_string(c.cols) + " seed " + std::to_string(c.seed);
         const ReferenceSvd ref = referenceSvd(rowsOf(a));
         const Decomposed d = decompose(a);
         ASSERT_EQ(d.ok, ref.converged) << what;
@@ -287,4 +286,4 @@ TEST(SvdBitExact, AgreesWithThePlainVersion) {
     }
 }
 
-}  // namespace
+} // namespace

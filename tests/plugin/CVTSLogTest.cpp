@@ -14,7 +14,7 @@ std::vector<std::string> received;
 
 bool recordText(const char* text) {
     received.emplace_back(text);
-    return false;  // the log ignores what the host answers
+    return false; // the log ignores what the host answers
 }
 
 class CVTSLogTest : public ::testing::Test {
@@ -24,12 +24,15 @@ protected:
 };
 
 TEST_F(CVTSLogTest, WritingWithoutFlushHandsNothingOver) {
-    *log << "Quorvex" << ">  Running...";
+    *log << "Quorvex"
+         << ">  Running...";
     EXPECT_TRUE(received.empty());
 }
 
 TEST_F(CVTSLogTest, FlushHandsTheTextOverOnceAndASecondFlushAnEmptyText) {
-    *log << "\n" << "Quorvex" << ">  Running..." << std::flush;
+    *log << "\n"
+         << "Quorvex"
+         << ">  Running..." << std::flush;
     ASSERT_EQ(received, std::vector<std::string>{"\nQuorvex>  Running..."});
     log->flush();
     EXPECT_EQ(received, (std::vector<std::string>{"\nQuorvex>  Running...", ""}));

@@ -141,8 +141,8 @@ TEST_F(HostServiceTableTest, FillLooksUpTheVersionFirstThenEveryOtherNameOnceInO
 
 TEST_F(HostServiceTableTest, FillStoresEveryResultNullIncluded) {
     fillAll(&sentinelEntry);
-    ASSERT_TRUE(cvts::fillHostServiceTableFrom(
-        hostExporting({"cvGetVersionOfCorvantis", "cvLogText", "cvLaunchICADialog"})));
+    ASSERT_TRUE(
+        cvts::fillHostServiceTableFrom(hostExporting({"cvGetVersionOfCorvantis", "cvLogText", "cvLaunchICADialog"})));
     for (int i = 0; i < cvts::kHostServiceCount; ++i) {
         const std::string name = cvts::hostServiceName(at(i));
         const bool exported = name == "cvGetVersionOfCorvantis" || name == "cvLogText" || name == "cvLaunchICADialog";

@@ -47,7 +47,7 @@ TEST(ModuleFileName, AnythingElseDiffers) {
     EXPECT_FALSE(cvts::moduleFileNameMatches("Corvantis.exe.bak", "Corvantis.exe"));
     EXPECT_FALSE(cvts::moduleFileNameMatches("Corvanti", "Corvantis.exe"));
     EXPECT_FALSE(cvts::moduleFileNameMatches("XCorvantis", "Corvantis.exe"));
-    EXPECT_FALSE(cvts::moduleFileNameMatches("Corvantis.exe", "Corvantis"));  // only a requested .exe may be missing
+    EXPECT_FALSE(cvts::moduleFileNameMatches("Corvantis.exe", "Corvantis")); // only a requested .exe may be missing
     EXPECT_FALSE(cvts::moduleFileNameMatches("", ".exe"));
 }
 
@@ -63,7 +63,8 @@ TEST(ModuleLookup, FindsTheMainProgramByItsFileName) {
 TEST(ModuleLookup, FindsALoadedLibrary) {
     const Found libc("libc.so.6");
     ASSERT_NE(libc.handle, nullptr);
-    EXPECT_EQ(cvts::findExport(libc.handle, "getpid"), reinterpret_cast<cvts::HostEntry>(dlsym(RTLD_DEFAULT, "getpid")));
+    EXPECT_EQ(cvts::findExport(libc.handle, "getpid"),
+              reinterpret_cast<cvts::HostEntry>(dlsym(RTLD_DEFAULT, "getpid")));
 }
 
 TEST(ModuleLookup, AcceptsOnlyTheModulesOwnExports) {

@@ -11,16 +11,16 @@
 namespace fakehost {
 
 struct State {
-    std::vector<std::string> calls;    // one entry per service call, in order
-    MapHeader mapHeader{};             // what cvGetMAPOfCurrentFMR hands out
+    std::vector<std::string> calls; // one entry per service call, in order
+    MapHeader mapHeader{};          // what cvGetMAPOfCurrentFMR hands out
     std::vector<std::vector<float>> slices;
     std::vector<float*> slicePointers;
     bool mapNull = false;
-    MapHeader lastParameters{};        // what cvSetMAPParametersOfCurrentFMR received
-    std::vector<float> savedValues;    // slice contents at cvSaveMAPsOfCurrentFMR
-    std::vector<MapHeader> allParameters;             // every header cvSetMAPParametersOfCurrentFMR received
-    std::vector<std::vector<float>> allSavedValues;   // savedValues of every cvSaveMAPsOfCurrentFMR
-    std::map<std::string, int32_t> intParameters;     // cvGetIntParameter's answers; 0 for others
+    MapHeader lastParameters{};                     // what cvSetMAPParametersOfCurrentFMR received
+    std::vector<float> savedValues;                 // slice contents at cvSaveMAPsOfCurrentFMR
+    std::vector<MapHeader> allParameters;           // every header cvSetMAPParametersOfCurrentFMR received
+    std::vector<std::vector<float>> allSavedValues; // savedValues of every cvSaveMAPsOfCurrentFMR
+    std::map<std::string, int32_t> intParameters;   // cvGetIntParameter's answers; 0 for others
 };
 
 State& state();

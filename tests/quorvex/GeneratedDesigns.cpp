@@ -8,7 +8,7 @@ namespace gendesign {
 namespace {
 
 const double kPi = 3.14159265358979323846;
-constexpr double kRepetitionTime = 2.0;  // seconds
+constexpr double kRepetitionTime = 2.0; // seconds
 
 // Uniform in (0, 1) from 32 bits, then Box-Muller: portable, unlike the
 // standard library's distributions.
@@ -74,7 +74,7 @@ Design assemble(const Regressors& r, const std::vector<Column>& confounds) {
 
 std::vector<Column> cosines(const Regressors& r) { return std::vector<Column>(r.cosine, r.cosine + 5); }
 
-}  // namespace
+} // namespace
 
 Regressors makeRegressors(uint32_t seed) {
     Regressors r;
@@ -82,8 +82,8 @@ Regressors makeRegressors(uint32_t seed) {
     r.task[1] = blockTask(30, 10, 64);
     Normal normal(seed);
     for (int j = 0; j < 3; ++j) {
-        r.motion[j] = randomWalk(normal, 0.3 * normal(), 0.04);        // mm
-        r.motion[j + 3] = randomWalk(normal, 0.004 * normal(), 0.0006);  // radians
+        r.motion[j] = randomWalk(normal, 0.3 * normal(), 0.04);         // mm
+        r.motion[j + 3] = randomWalk(normal, 0.004 * normal(), 0.0006); // radians
     }
     for (int k = 0; k < 5; ++k) {
         r.cosine[k].resize(kVolumes);
@@ -175,8 +175,8 @@ std::vector<Vector> voxelTimeCourses(const Regressors& r, int32_t count, uint32_
         const double task1 = 15.0 * normal();
         double motion[6];
         for (int j = 0; j < 3; ++j) {
-            motion[j] = 20.0 * normal();          // per mm
-            motion[j + 3] = 1500.0 * normal();    // per radian
+            motion[j] = 20.0 * normal();       // per mm
+            motion[j + 3] = 1500.0 * normal(); // per radian
         }
         const double drift = 10.0 * normal();
         const double noise = 4.0 + 4.0 * std::fabs(normal());
@@ -195,4 +195,4 @@ std::vector<Vector> voxelTimeCourses(const Regressors& r, int32_t count, uint32_
     return out;
 }
 
-}  // namespace gendesign
+} // namespace gendesign

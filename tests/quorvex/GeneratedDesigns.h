@@ -19,9 +19,9 @@ constexpr int32_t kVolumes = 300;
 
 struct Regressors {
     Column task[2];
-    Column motion[6];       // three translations in mm, three rotations in radians
-    Column cosine[5];       // cos(pi k (t + 0.5) / n), k = 1 ... 5
-    Column trend;           // 0, 1, ..., n - 1
+    Column motion[6]; // three translations in mm, three rotations in radians
+    Column cosine[5]; // cos(pi k (t + 0.5) / n), k = 1 ... 5
+    Column trend;     // 0, 1, ..., n - 1
 };
 
 Regressors makeRegressors(uint32_t seed);
@@ -33,14 +33,14 @@ std::vector<Column> motionColumns(const Regressors& r, double factor, bool withE
 // A design: its columns (the constant last) and the 0-based first confound.
 struct Design {
     std::vector<Column> columns;
-    int32_t firstConfound;  // columns firstConfound ... p - 2 are confounds
+    int32_t firstConfound; // columns firstConfound ... p - 2 are confounds
 };
 
-Design tasksOnly(const Regressors& r);                          // 2 task + constant
-Design tasksAndCosines(const Regressors& r);                    // 2 task + 5 cosines + constant
-Design motionAndCosines(const Regressors& r, double factor);    // 2 task + 6 motion + 5 cosines + constant
-Design motionAndTrend(const Regressors& r);                     // 2 task + 6 motion + trend + constant
-Design expandedMotionAndCosines(const Regressors& r);           // 2 task + 24 motion + 5 cosines + constant
+Design tasksOnly(const Regressors& r);                       // 2 task + constant
+Design tasksAndCosines(const Regressors& r);                 // 2 task + 5 cosines + constant
+Design motionAndCosines(const Regressors& r, double factor); // 2 task + 6 motion + 5 cosines + constant
+Design motionAndTrend(const Regressors& r);                  // 2 task + 6 motion + trend + constant
+Design expandedMotionAndCosines(const Regressors& r);        // 2 task + 24 motion + 5 cosines + constant
 
 // The design as float matrix (n x p) and its confound selector.
 Matrix matrixOf(const Design& d);
@@ -50,4 +50,4 @@ Vector selectorOf(const Design& d);
 // artefacts, slow drift and noise.
 std::vector<Vector> voxelTimeCourses(const Regressors& r, int32_t count, uint32_t seed);
 
-}  // namespace gendesign
+} // namespace gendesign

@@ -49,10 +49,10 @@ Matrix floatRoute(const Matrix& X) {
 }
 
 struct MaxErrors {
-    double tSNR = 0.0;   // relative
-    double sse = 0.0;    // relative
-    double r2adj = 0.0;  // absolute
-    double F = 0.0;      // relative
+    double tSNR = 0.0;  // relative
+    double sse = 0.0;   // relative
+    double r2adj = 0.0; // absolute
+    double F = 0.0;     // relative
     bool within(double limit) const { return tSNR <= limit && sse <= limit && r2adj <= limit && F <= limit; }
 };
 
@@ -94,8 +94,8 @@ lsref::ReferenceModel reference(const Design& d) {
 }
 
 struct Comparison {
-    MaxErrors before;  // the float inverse of X'X
-    MaxErrors after;   // the plug-in's preparation
+    MaxErrors before; // the float inverse of X'X
+    MaxErrors after;  // the plug-in's preparation
     ModelPseudoInverse model2;
 };
 
@@ -145,7 +145,8 @@ void expectAccurate(const std::string& name, const Design& d1, const Design& d2,
 
 TEST(IllConditionedDesign, SixMotionParametersAndCosines) {
     const auto& r = regressors();
-    expectAccurate("2 task + 6 motion + 5 cosines", gendesign::tasksOnly(r), gendesign::motionAndCosines(r, 1.0), false);
+    expectAccurate("2 task + 6 motion + 5 cosines", gendesign::tasksOnly(r), gendesign::motionAndCosines(r, 1.0),
+                   false);
 }
 
 TEST(IllConditionedDesign, MotionInUnitsTenTimesSmaller) {
@@ -266,4 +267,4 @@ TEST(IllConditionedMessage, NamesTheFileAndTheResidual) {
               "double-precision pseudo-inverse");
 }
 
-}  // namespace
+} // namespace

@@ -67,8 +67,9 @@ TEST(IllConditionedRun, LogsTheFallbackRightAfterThatModelsPreparation) {
     EXPECT_EQ(line2.rfind("Quorvex>  Design trend.sdm is ill-conditioned for single precision (residual ", 0), 0u)
         << line2;
 
-    const hosttest::Outcome o = hosttest::runProgram(
-        hosttest::corvantisProgram(), {"--fmr", fmr, "--set", "sdmfile1=" + sdm1, "--set", "sdmfile2=" + sdm2, "start"});
+    const hosttest::Outcome o =
+        hosttest::runProgram(hosttest::corvantisProgram(),
+                             {"--fmr", fmr, "--set", "sdmfile1=" + sdm1, "--set", "sdmfile2=" + sdm2, "start"});
     EXPECT_EQ(o.status, 0) << o.err;
     EXPECT_EQ(o.err, "Corvantis: 2 of 2 voxels analysed (time course above the threshold 100 in every volume)\n");
     EXPECT_EQ(o.out,
@@ -94,12 +95,13 @@ TEST(IllConditionedRun, BothModelsIllConditionedLogInModelOrder) {
     const std::string line2 = expectedLine(sdm2);
     ASSERT_NE(line1, "");
     ASSERT_NE(line2, "");
-    const hosttest::Outcome o = hosttest::runProgram(
-        hosttest::corvantisProgram(), {"--fmr", fmr, "--set", "sdmfile1=" + sdm1, "--set", "sdmfile2=" + sdm2, "start"});
+    const hosttest::Outcome o =
+        hosttest::runProgram(hosttest::corvantisProgram(),
+                             {"--fmr", fmr, "--set", "sdmfile1=" + sdm1, "--set", "sdmfile2=" + sdm2, "start"});
     EXPECT_EQ(o.status, 0) << o.err;
     EXPECT_NE(o.out.find("Quorvex>  Start comparing models\n" + line1 + line2 + "Quorvex>  Saving Maps...\n"),
               std::string::npos)
         << o.out;
 }
 
-}  // namespace
+} // namespace

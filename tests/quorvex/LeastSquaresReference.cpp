@@ -55,7 +55,6 @@ Column times(const Matrix& X, const Column& beta) {
     return out;
 }
 
-
 ModelReference fitModel(const Vector& y, double sst, const ReferenceModel& m) {
     const int32_t n = y.size();
     const Column beta = leastSquares(m.X, y);
@@ -80,7 +79,7 @@ ModelReference fitModel(const Vector& y, double sst, const ReferenceModel& m) {
     return {sse, mean / std::sqrt(ss / (n - 1)), 1.0 - (1.0 - r2) * adjustment};
 }
 
-}  // namespace
+} // namespace
 
 VoxelReference referenceStatistics(const Vector& y, const ReferenceModel (&models)[2]) {
     const int32_t n = y.size();
@@ -96,4 +95,4 @@ VoxelReference referenceStatistics(const Vector& y, const ReferenceModel (&model
     return out;
 }
 
-}  // namespace lsref
+} // namespace lsref

@@ -21,11 +21,11 @@ struct VoxelReference {
 };
 
 struct ReferenceModel {
-    Matrix X;               // full column rank
+    Matrix X; // full column rank
     Vector confoundSelector;
-    int32_t p;              // the column count the statistics use
+    int32_t p; // the column count the statistics use
 };
 
 VoxelReference referenceStatistics(const Vector& y, const ReferenceModel (&models)[2]);
 
-}  // namespace lsref
+} // namespace lsref

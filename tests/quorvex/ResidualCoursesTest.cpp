@@ -52,9 +52,9 @@ TEST(ResidualCourses, BothStoredLayoutsWriteTheSameValuesAtTheMaskedVoxelsOnly) 
             for (int32_t v = 0; v < kVolumes; ++v) EXPECT_EQ(courses.value(j, v), courseValue(j, v));
         SmallRun run;
         courses.writeInto(run.volumes.data(), kMask);
-        const std::vector<float> expected = {0,   -100, 2,  -200, -300,  //
-                                             10,  -101, 12, -201, -301,  //
-                                             20,  -102, 22, -202, -302};
+        const std::vector<float> expected = {0,  -100, 2,  -200, -300, //
+                                             10, -101, 12, -201, -301, //
+                                             20, -102, 22, -202, -302};
         EXPECT_EQ(run.values, expected);
     }
 }
@@ -108,4 +108,4 @@ TEST(ResidualCourses, NoCoursesWriteNothing) {
     EXPECT_EQ(empty.count(), 0);
 }
 
-}  // namespace
+} // namespace

@@ -40,19 +40,54 @@ struct ExpectedMap {
 
 const std::vector<ExpectedMap>& expectedMaps() {
     static const std::vector<ExpectedMap> maps = {
-        {"tSNR1", "D:/study.v2/models/m1_drift_tSNR_residuals.map", 0, 5.0f, 100.0f, 32, 36,
-         {10, 11, 12, 13, 14, 15}},
-        {"tSNR2", "D:/study.v2/models/m2_motion_tSNR_residuals.map", 0, 5.0f, 100.0f, 32, 36,
+        {"tSNR1", "D:/study.v2/models/m1_drift_tSNR_residuals.map", 0, 5.0f, 100.0f, 32, 36, {10, 11, 12, 13, 14, 15}},
+        {"tSNR2",
+         "D:/study.v2/models/m2_motion_tSNR_residuals.map",
+         0,
+         5.0f,
+         100.0f,
+         32,
+         36,
          {12.5f, 14.5f, 16.5f, 18.5f, 20.5f, 22.5f}},
-        {"tSNR3", "D:/study.v2/models/m2_motion_tSNR_diff_m1_drift.map", 0, 1.0f, 20.0f, 32, 36,
+        {"tSNR3",
+         "D:/study.v2/models/m2_motion_tSNR_diff_m1_drift.map",
+         0,
+         1.0f,
+         20.0f,
+         32,
+         36,
          {2.5f, 3.5f, 4.5f, 5.5f, 6.5f, 7.5f}},
-        {"R2adj1", "D:/study.v2/models/m1_drift_R2adj.map", 0, 0.1f, 0.5f, 32, 36,
+        {"R2adj1",
+         "D:/study.v2/models/m1_drift_R2adj.map",
+         0,
+         0.1f,
+         0.5f,
+         32,
+         36,
          {0.0f, 0.25f, 0.5f, 0.75f, 1.0f, 1.25f}},
-        {"R2adj2", "D:/study.v2/models/m2_motion_R2adj.map", 0, 0.1f, 0.5f, 32, 36,
+        {"R2adj2",
+         "D:/study.v2/models/m2_motion_R2adj.map",
+         0,
+         0.1f,
+         0.5f,
+         32,
+         36,
          {0.75f, 0.625f, 0.5f, 0.375f, 0.25f, 0.125f}},
-        {"R2adj3", "D:/study.v2/models/m2_motion_R2adj_diff_m1_drift.map", 0, 0.05f, 0.5f, 32, 36,
+        {"R2adj3",
+         "D:/study.v2/models/m2_motion_R2adj_diff_m1_drift.map",
+         0,
+         0.05f,
+         0.5f,
+         32,
+         36,
          {0.75f, 0.375f, 0.0f, -0.375f, -0.75f, -1.125f}},
-        {"Fmap", "D:/study.v2/models/m2_motion_Fval_diff_m1_drift.map", 4, 2.0f, 4.5f, 6, 9,
+        {"Fmap",
+         "D:/study.v2/models/m2_motion_Fval_diff_m1_drift.map",
+         4,
+         2.0f,
+         4.5f,
+         6,
+         9,
          {1.5f, 9.0f, 3.25f, 9.0f, -2.0f, 0.0f}},
     };
     return maps;
@@ -176,9 +211,9 @@ TEST_F(ResultMapsTest, EachSwitchAloneSavesOnlyItsMap) {
         OutputSwitches one{};
         one.map[k] = true;
         saveRequestedMaps(nullptr, one, models, results, kN);
-        const std::vector<std::string> expected = {
-            "cvCreateMAPForCurrentFMR", "cvGetMAPOfCurrentFMR", "cvSetMAPParametersOfCurrentFMR",
-            std::string("cvSaveMAPsOfCurrentFMR ") + expectedMaps()[k].fileName};
+        const std::vector<std::string> expected = {"cvCreateMAPForCurrentFMR", "cvGetMAPOfCurrentFMR",
+                                                   "cvSetMAPParametersOfCurrentFMR",
+                                                   std::string("cvSaveMAPsOfCurrentFMR ") + expectedMaps()[k].fileName};
         EXPECT_EQ(fakehost::state().calls, expected) << kResultMaps[k].switchName;
     }
 }
@@ -197,14 +232,14 @@ TEST_F(ResultMapsTest, EqualColumnCountsLogTheFMapInsteadOfSavingIt) {
 TEST_F(ResultMapsTest, FDegreesOfFreedomAreTheCountsOfTheCodeNotOfTheDesignDocument) {
     const ResultMap& f = kResultMaps[kResultMapCount - 1];
     ASSERT_EQ(f.degreesOfFreedom, DegreesOfFreedom::fTest);
-    const MapDegreesOfFreedom fewer = mapDegreesOfFreedom(f, 9, 4, 30);  // model 2 smaller: |4 - 9|
+    const MapDegreesOfFreedom fewer = mapDegreesOfFreedom(f, 9, 4, 30); // model 2 smaller: |4 - 9|
     EXPECT_TRUE(fewer.exists);
     EXPECT_EQ(fewer.df1, 5);
     EXPECT_EQ(fewer.df2, 26);
-    const MapDegreesOfFreedom tight = mapDegreesOfFreedom(f, 3, 12, 12);  // n - p2 = 0
+    const MapDegreesOfFreedom tight = mapDegreesOfFreedom(f, 3, 12, 12); // n - p2 = 0
     EXPECT_EQ(tight.df1, 9);
     EXPECT_EQ(tight.df2, 0);
-    EXPECT_EQ(mapDegreesOfFreedom(f, 3, 12, 10).df2, 0);  // negative: 0 too
+    EXPECT_EQ(mapDegreesOfFreedom(f, 3, 12, 10).df2, 0); // negative: 0 too
     EXPECT_FALSE(mapDegreesOfFreedom(f, 6, 6, 30).exists);
     const MapDegreesOfFreedom plain = mapDegreesOfFreedom(kResultMaps[0], 3, 12, 30);
     EXPECT_TRUE(plain.exists);
@@ -222,7 +257,8 @@ TEST_F(ResultMapsTest, FDegreesOfFreedomAreTheCountsOfTheCodeNotOfTheDesignDocum
 TEST_F(ResultMapsTest, NamesWithoutExtensionsOrFolders) {
     const ResultMap& tSNR3 = kResultMaps[2];
     EXPECT_EQ(mapFileName(tSNR3, "m1", "m2.sdm"), "m2_tSNR_diff_m1.map");
-    EXPECT_EQ(mapFileName(kResultMaps[0], "a.b/m1", "m2"), "a.b/m1_tSNR_residuals.map");  // a folder's "." is no extension
+    EXPECT_EQ(mapFileName(kResultMaps[0], "a.b/m1", "m2"),
+              "a.b/m1_tSNR_residuals.map"); // a folder's "." is no extension
     EXPECT_EQ(mapFileName(kResultMaps[3], "C:\\x\\m1.sdm", "m2"), "C:\\x\\m1_R2adj.map");
 }
 
@@ -232,8 +268,8 @@ TEST_F(ResultMapsTest, ReadsEverySwitchOnceInTableOrder) {
     s.intParameters = {{"tSNR1", 1}, {"tSNR3", 7}, {"R2adj2", -1}, {"Fmap", 1}, {"residuals2", 1}};
     const OutputSwitches read = readOutputSwitches();
     const std::vector<std::string> expected = {
-        "cvGetIntParameter tSNR1",  "cvGetIntParameter tSNR2",  "cvGetIntParameter tSNR3",
-        "cvGetIntParameter R2adj1", "cvGetIntParameter R2adj2", "cvGetIntParameter R2adj3",
+        "cvGetIntParameter tSNR1",  "cvGetIntParameter tSNR2",      "cvGetIntParameter tSNR3",
+        "cvGetIntParameter R2adj1", "cvGetIntParameter R2adj2",     "cvGetIntParameter R2adj3",
         "cvGetIntParameter Fmap",   "cvGetIntParameter residuals1", "cvGetIntParameter residuals2"};
     EXPECT_EQ(s.calls, expected);
     const bool maps[7] = {true, false, true, false, true, false, true};
@@ -295,7 +331,8 @@ TEST(ResultMapsHelpPage, ListsEveryMapWithItsThresholdsAndName) {
         const std::string line = page.substr(row, page.find('\n', row) - row);
         const std::string tail = helpRow(map);
         EXPECT_TRUE(line.size() >= tail.size() && line.compare(line.size() - tail.size(), tail.size(), tail) == 0)
-            << line << "\ndoes not end with\n" << tail;
+            << line << "\ndoes not end with\n"
+            << tail;
     }
     // Exactly the table's maps, in its order.
     EXPECT_EQ(firstCells(page, "<h2>Outputs</h2>"), switches);

@@ -27,8 +27,8 @@ std::string problemOf(int32_t volumes, int32_t x, int32_t y, int32_t z) {
 
 TEST(RunGeometry, AcceptsRunsTheLoopCanAddress) {
     EXPECT_EQ(problemOf(1, 1, 1, 1), "");
-    EXPECT_EQ(problemOf(300, 0, 64, 36), "");  // no voxels: nothing to read
-    EXPECT_EQ(problemOf(2, 46340, 46340, 1), "");  // 2147395600 voxels still fit
+    EXPECT_EQ(problemOf(300, 0, 64, 36), "");     // no voxels: nothing to read
+    EXPECT_EQ(problemOf(2, 46340, 46340, 1), ""); // 2147395600 voxels still fit
 }
 
 TEST(RunGeometry, RefusesRunsThatWouldBeReadPastTheirBuffers) {

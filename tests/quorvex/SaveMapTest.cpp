@@ -55,7 +55,7 @@ TEST_F(SaveMapTest, WritesItsFieldsAndKeepsTheHostsOthers) {
     EXPECT_EQ(h.UpperThreshold, 0.5f);
     EXPECT_EQ(h.field28, 0);
     EXPECT_EQ(h.DF1, 3);
-    EXPECT_EQ(h.DF2, 36);  // a df of 0 leaves the host's value
+    EXPECT_EQ(h.DF2, 36); // a df of 0 leaves the host's value
     EXPECT_EQ(h.reserved24, 24);
     EXPECT_EQ(h.reserved40[0], 40);
     EXPECT_EQ(h.DimX, 2);

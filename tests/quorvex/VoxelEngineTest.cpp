@@ -32,7 +32,7 @@ using testsupport::bitsOf;
 struct TestRun {
     int32_t n;
     VolumeSize dim;
-    std::vector<float> values;  // volume after volume
+    std::vector<float> values; // volume after volume
     std::vector<float*> volumes;
 
     TestRun(int32_t n_, VolumeSize d) : n(n_), dim(d), values(static_cast<size_t>(n_) * d.x * d.y * d.z) {}
@@ -63,17 +63,17 @@ TestRun randomRun(int32_t n, VolumeSize dim, uint32_t seed) {
         const int32_t later = n > 1 ? 1 + static_cast<int32_t>(rng() % static_cast<uint32_t>(n - 1)) : 0;
         switch (k) {
         case 20: run.at(0, l) = nan; break;
-        case 21: run.at(later, l) = nan; break;  // ignored by the minimum: the voxel passes
+        case 21: run.at(later, l) = nan; break; // ignored by the minimum: the voxel passes
         case 22: run.at(later, l) = inf; break;
         case 23: run.at(later, l) = -inf; break;
         case 24:
             for (int32_t v = 0; v < n; ++v) run.at(v, l) = 1234.5f;
             break;
-        case 25:  // a minimum of exactly the threshold fails
+        case 25: // a minimum of exactly the threshold fails
             for (int32_t v = 0; v < n; ++v) run.at(v, l) = 1000.0f + 25.0f * unit(rng);
             run.at(later, l) = 100.0f;
             break;
-        case 28:  // a minimum just above it passes
+        case 28: // a minimum just above it passes
             for (int32_t v = 0; v < n; ++v) run.at(v, l) = 1000.0f + 25.0f * unit(rng);
             run.at(later, l) = std::nextafter(100.0f, 200.0f);
             break;
@@ -137,7 +137,8 @@ void expectSameRun(const TestRun& run, const PreparedModel (&models)[2], const b
         if (!keep[i]) continue;
         expected.residuals[i].writeInto(expectedRun.data(), expected.mask);
         actual.residuals[i].writeInto(actualRun.data(), actual.mask);
-        expectSameValues(expectedRun.values, actualRun.values, "data with the courses of model " + std::to_string(i + 1));
+        expectSameValues(expectedRun.values, actualRun.values,
+                         "data with the courses of model " + std::to_string(i + 1));
     }
 }
 
@@ -205,10 +206,10 @@ TEST_P(VoxelEngine, RealisticShapesMatchTheReference) {
 }
 
 TEST_P(VoxelEngine, OddCountsAndSmallRuns) {
-    checkCase({13, {3, 3, 3}, 3, 1, 4, 1}, 21u);     // 27 voxels
-    checkCase({2, {5, 1, 1}, 1, 0, 1, 0}, 22u);      // fewer voxels than one block
-    checkCase({1, {17, 1, 1}, 1, 0, 2, 0}, 23u);     // one time point: stdDev 0
-    checkCase({8, {33, 1, 1}, 7, 2, 3, 1}, 24u);     // n = p1 + 1, model 2 smaller
+    checkCase({13, {3, 3, 3}, 3, 1, 4, 1}, 21u); // 27 voxels
+    checkCase({2, {5, 1, 1}, 1, 0, 1, 0}, 22u);  // fewer voxels than one block
+    checkCase({1, {17, 1, 1}, 1, 0, 2, 0}, 23u); // one time point: stdDev 0
+    checkCase({8, {33, 1, 1}, 7, 2, 3, 1}, 24u); // n = p1 + 1, model 2 smaller
 }
 
 TEST_P(VoxelEngine, EqualColumnCountsLeaveFZero) {
@@ -218,15 +219,15 @@ TEST_P(VoxelEngine, EqualColumnCountsLeaveFZero) {
     const bool keep[2] = {true, true};
     {
         const VoxelLoopPath path = GetParam();
-        TestRun copy = run;  // the engine writes cleaned courses into its run
+        TestRun copy = run; // the engine writes cleaned courses into its run
         const VoxelLoopResults r = runVoxelLoop(copy.data(), 24, {11, 3, 1}, 100.0f, models, keep, path);
         for (int32_t l = 0; l < r.F.count(); ++l) EXPECT_EQ(bitsOf(r.F[l]), 0u);
     }
 }
 
 TEST_P(VoxelEngine, NoConfoundsAndManyPredictors) {
-    checkCase({50, {6, 6, 2}, 4, 4, 19, 1}, 41u);    // model 1 selects nothing
-    checkCase({45, {5, 5, 2}, 40, 3, 13, 2}, 42u);   // p close to n
+    checkCase({50, {6, 6, 2}, 4, 4, 19, 1}, 41u);  // model 1 selects nothing
+    checkCase({45, {5, 5, 2}, 40, 3, 13, 2}, 42u); // p close to n
 }
 
 TEST_P(VoxelEngine, ManySeeds) {
@@ -323,4 +324,4 @@ TEST_P(VoxelEngine, VariationAboveTheStdDevFloorCounts) {
     for (const auto& keep : switches) expectSameRun(run, models, keep, GetParam());
 }
 
-}  // namespace
+} // namespace

@@ -66,7 +66,7 @@ TEST(VoxelStatistics, HandCheckedVoxel) {
         EXPECT_SAME_FLOAT(s.model[0].cleaned[v], y[v]);
     }
     EXPECT_SAME_FLOAT(s.model[0].sse, 17.0f);
-    EXPECT_SAME_FLOAT(s.model[0].r2adj, -0.5f);  // R^2 = 0, factor 3 / 2
+    EXPECT_SAME_FLOAT(s.model[0].r2adj, -0.5f); // R^2 = 0, factor 3 / 2
     EXPECT_SAME_FLOAT(s.model[0].tSNR, 3.5f / std::sqrt(17.0f / 3.0f));
 
     // Model 2 removes the step (2 * step), keeping the constant's share.
@@ -239,7 +239,8 @@ TEST(VoxelStatistics, BitIdenticalToPlainLoopsOnRandomVoxels) {
             EXPECT_SAME_FLOAT(s.model[i].sse, r[i].sse);
             EXPECT_SAME_FLOAT(s.model[i].tSNR, r[i].tSNR);
             EXPECT_SAME_FLOAT(s.model[i].r2adj, r[i].r2adj);
-            for (int32_t t = 0; t < n; ++t) EXPECT_SAME_FLOAT(s.model[i].cleaned[t], r[i].cleaned[static_cast<std::size_t>(t)]);
+            for (int32_t t = 0; t < n; ++t)
+                EXPECT_SAME_FLOAT(s.model[i].cleaned[t], r[i].cleaned[static_cast<std::size_t>(t)]);
         }
         const float f = ((r[0].sse - r[1].sse) / (9.0f - 5.0f)) / (r[1].sse / (static_cast<float>(n) - 9.0f));
         EXPECT_SAME_FLOAT(s.F, f);

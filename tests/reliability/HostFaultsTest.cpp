@@ -64,12 +64,12 @@ TEST_F(ReadOnlyFolder, FailedMapSavesAreReportedLeaveNoFileAndKeepEarlierOutputs
 
     const hosttest::Outcome o = runBoundByModes(s, settings);
     std::string expected;
-    for (const char* map : {"model1_tSNR_residuals.map", "model2_tSNR_residuals.map", "model2_tSNR_diff_model1.map",
-                            "model1_R2adj.map", "model2_R2adj.map", "model2_R2adj_diff_model1.map",
-                            "model2_Fval_diff_model1.map"}) {
+    for (const char* map :
+         {"model1_tSNR_residuals.map", "model2_tSNR_residuals.map", "model2_tSNR_diff_model1.map", "model1_R2adj.map",
+          "model2_R2adj.map", "model2_R2adj_diff_model1.map", "model2_Fval_diff_model1.map"}) {
         const std::string path = designs + "/" + map;
-        expected += "Corvantis: warning: cannot save \"" + path + "\": cannot create \"" + path +
-                    "\": Permission denied\n";
+        expected +=
+            "Corvantis: warning: cannot save \"" + path + "\": cannot create \"" + path + "\": Permission denied\n";
     }
     expected += kAnalysed;
     EXPECT_EQ(o.err, expected);
@@ -86,8 +86,8 @@ TEST_F(ReadOnlyFolder, FailedMapSavesAreReportedLeaveNoFileAndKeepEarlierOutputs
 
 TEST_F(ReadOnlyFolder, AFailedResidualSaveIsReportedAndTheMapsAfterItAreSaved) {
     ASSERT_EQ(chmod(s.dir.path().c_str(), 0555), 0);
-    const hosttest::Outcome o = runBoundByModes(
-        s, {"--set", "sdmfile1=" + sdm1, "--set", "sdmfile2=" + sdm2, "--set", "residuals2=1"});
+    const hosttest::Outcome o =
+        runBoundByModes(s, {"--set", "sdmfile1=" + sdm1, "--set", "sdmfile2=" + sdm2, "--set", "residuals2=1"});
     chmod(s.dir.path().c_str(), 0700);
     const std::string stc = s.dir.file("run_min_confounds_of_model2.stc");
     EXPECT_EQ(o.err, "Corvantis: warning: cannot save \"" + s.dir.file("run_min_confounds_of_model2.fmr") +

@@ -21,7 +21,8 @@ namespace {
 using hosttest::TempDir;
 
 std::string replaced(std::string text, const std::string& placeholder, const std::string& by) {
-    for (std::size_t at = text.find(placeholder); at != std::string::npos; at = text.find(placeholder, at + by.size())) {
+    for (std::size_t at = text.find(placeholder); at != std::string::npos;
+         at = text.find(placeholder, at + by.size())) {
         text.replace(at, placeholder.size(), by);
     }
     return text;
@@ -35,8 +36,8 @@ std::string number(float value) {
 
 // The shape of a record and its first rows, e.g. "2 x 3: [1 2] [0 0] [3 inf]".
 std::string describe(const SDMFile& record) {
-    std::string text = std::to_string(record.nrOfPredictors.value) + " x " +
-                       std::to_string(record.nrOfDataPoints.value) + ":";
+    std::string text =
+        std::to_string(record.nrOfPredictors.value) + " x " + std::to_string(record.nrOfDataPoints.value) + ":";
     const std::size_t points = record.predictorValues.empty() ? 0 : record.predictorValues[0].size();
     for (std::size_t t = 0; t < points && t < 4; ++t) {
         text += " [";
@@ -66,8 +67,8 @@ std::string fmrOutcome(const std::string& path) {
     try {
         const corvantis::FmrDocument document = corvantis::FmrDocument::open(path);
         const corvantis::RunLayout& l = document.layout();
-        return "opened " + std::to_string(l.dimX) + " x " + std::to_string(l.dimY) + " x " +
-               std::to_string(l.dimZ) + " x " + std::to_string(l.nrOfVolumes);
+        return "opened " + std::to_string(l.dimX) + " x " + std::to_string(l.dimY) + " x " + std::to_string(l.dimZ) +
+               " x " + std::to_string(l.nrOfVolumes);
     } catch (const corvantis::DocumentError& e) {
         return std::string("DocumentError: ") + e.what();
     }
@@ -95,7 +96,7 @@ std::string counts(const std::string& predictors, const std::string& points) {
 struct HostileDesign {
     const char* name;
     std::function<std::string()> bytes;
-    std::string outcome;  // "{path}" stands for the file's path
+    std::string outcome; // "{path}" stands for the file's path
 };
 
 const std::vector<HostileDesign>& hostileDesigns() {
@@ -105,20 +106,23 @@ const std::vector<HostileDesign>& hostileDesigns() {
         {"NUL bytes only", [] { return std::string(4096, '\0'); }, "IOError: " + kNoKey},
         {"NUL bytes in names and rows",
          [] {
-             const char text[] = "NrOfPredictors: 1 NrOfDataPoints: 2 FirstConfoundPredictor: 1\n\"a\0b\"\n1.5\0 9\n\0\n";
+             const char text[] =
+                 "NrOfPredictors: 1 NrOfDataPoints: 2 FirstConfoundPredictor: 1\n\"a\0b\"\n1.5\0 9\n\0\n";
              return std::string(text, sizeof text - 1);
          },
          "1 x 2: [1.5] [0]"},
         {"10 MB single line", [] { return std::string(10 << 20, 'x'); }, "IOError: " + kNoKey},
-        {"10 MB data row of many points", [] {
+        {"10 MB data row of many points",
+         [] {
              std::string row;
              while (row.size() < (10u << 20)) row += "1.0 ";
              return kHeader + row + "\n";
-         }, "2 x 1: [0 0]"},
+         },
+         "2 x 1: [0 0]"},
         {"10 MB value", [] { return kHeader + "1.0 " + std::string(10 << 20, '7') + ".5\n"; },
          "out_of_range: stof argument out of range"},
-        {"header never reaches the key", [] { return std::string("FileVersion: 1\nNrOfPredictors: 2\nNrOfDataPoints: 3\n"); },
-         "IOError: " + kNoKey},
+        {"header never reaches the key",
+         [] { return std::string("FileVersion: 1\nNrOfPredictors: 2\nNrOfDataPoints: 3\n"); }, "IOError: " + kNoKey},
         {"predictors -1", [] { return counts("-1", "3"); }, "IOError: {path}: \"NrOfPredictors:\" is negative (-1)"},
         {"data points -1", [] { return counts("2", "-1"); }, "IOError: {path}: \"NrOfDataPoints:\" is negative (-1)"},
         {"predictors 0", [] { return counts("0", "3"); }, "0 x 3:"},
@@ -145,12 +149,14 @@ const std::vector<HostileDesign>& hostileDesigns() {
         {"value 1.e400", [] { return kHeader + "1.000000 1.e400\n"; }, "out_of_range: stof argument out of range"},
         {"value 1.e-400", [] { return kHeader + "1.000000 1.e-400\n"; }, "out_of_range: stof argument out of range"},
         {"value 0x1.8p1", [] { return kHeader + "1.000000 0x1.8p1\n"; }, "2 x 1: [1 3]"},
-        {"value that is no number", [] { return kHeader + "1.000000 x.5\n"; }, "invalid_argument: invalid stof argument"},
+        {"value that is no number", [] { return kHeader + "1.000000 x.5\n"; },
+         "invalid_argument: invalid stof argument"},
         {"truncated last row keeping its points",
          [] { return counts("2", "2") + "\"a\" \"b\"\n1.000000 2.000000\n3.000000 4.0"; }, "2 x 2: [1 2] [3 4]"},
         {"truncated last row losing a point", [] { return counts("2", "2") + "\"a\" \"b\"\n1.000000 2.000000\n3.00"; },
          "2 x 2: [1 2] [0 0]"},
-        {"rows missing at the end", [] { return counts("2", "3") + "\"a\" \"b\"\n1.0 2.0\n"; }, "2 x 3: [1 2] [0 0] [0 0]"},
+        {"rows missing at the end", [] { return counts("2", "3") + "\"a\" \"b\"\n1.0 2.0\n"; },
+         "2 x 3: [1 2] [0 0] [0 0]"},
     };
     return table;
 }
@@ -192,9 +198,9 @@ TEST(HostileDesignFiles, APathOf600CharactersReadsLikeAnyOther) {
 
 struct HostileRun {
     const char* name;
-    std::string fmr;  // "{stc}" names the time-course file
+    std::string fmr; // "{stc}" names the time-course file
     std::string stc;
-    std::string outcome;  // "{fmr}" and "{stc}" stand for the two paths
+    std::string outcome; // "{fmr}" and "{stc}" stand for the two paths
 };
 
 std::string runText(const std::string& volumes, const std::string& x, const std::string& y, const std::string& z) {
@@ -217,8 +223,7 @@ TEST(HostileRuns, EachEndsInItsExactOutcome) {
          "DocumentError: \"{fmr}\": DimX x DimY x DimZ is 2147483648 voxels; a run holds at most 2147483647"},
         {"empty file", "", "", "DocumentError: \"{fmr}\": the required key \"NrOfVolumes\" is missing"},
         // The message names the line, but as a C text it ends at the line's first NUL.
-        {"NUL bytes", std::string(16, '\0'), "",
-         "DocumentError: \"{fmr}\", line 1: expected \"Key: value\", found \""},
+        {"NUL bytes", std::string(16, '\0'), "", "DocumentError: \"{fmr}\", line 1: expected \"Key: value\", found \""},
         {"10 MB single line", std::string(10 << 20, 'k') + ": v", "",
          "DocumentError: \"{fmr}\": the required key \"NrOfVolumes\" is missing"},
         {"count -1", runText("-1", "2", "2", "1"), floats12,
@@ -238,7 +243,9 @@ TEST(HostileRuns, BinaryGarbageIsRefusedAtItsFirstKeylessLine) {
     const std::string fmr = dir.file("run.fmr");
     hosttest::writeFile(fmr, garbage(4096));
     // Lines 1 to 5 happen to be blank or start with '#' or hold a colon; line 6 holds none.
-    EXPECT_EQ(fmrOutcome(fmr), "DocumentError: \"" + fmr + "\", line 6: expected \"Key: value\", found \"~&\xec" "k\xb1r\xda\x90S\xdd\x04\x99\"");
+    EXPECT_EQ(fmrOutcome(fmr), "DocumentError: \"" + fmr +
+                                   "\", line 6: expected \"Key: value\", found \"~&\xec"
+                                   "k\xb1r\xda\x90S\xdd\x04\x99\"");
 }
 
 // Reading /dev/zero whole never ended and grew without bound.
@@ -252,8 +259,9 @@ TEST(HostileRuns, APathOf600CharactersIsTooLongForTheHeader) {
     const std::string name = std::string(600 - folder.size() - 5, 'r');
     const std::string fmr = hosttest::writeCountingRun(folder, name, 1, 1, 1, 1);
     ASSERT_EQ(fmr.size(), 600u);
-    EXPECT_EQ(fmrOutcome(fmr), "DocumentError: \"" + fmr + "\": its absolute path has 600 bytes; the FMR header "
-                                                            "holds at most 303");
+    EXPECT_EQ(fmrOutcome(fmr), "DocumentError: \"" + fmr +
+                                   "\": its absolute path has 600 bytes; the FMR header "
+                                   "holds at most 303");
 }
 
 } // namespace

@@ -1,8 +1,8 @@
 // Many "start" tasks in one Corvantis process: every run must see the data as
 // loaded and give the same results, and the process must not grow with the
 // number of runs (the asan preset's leak check covers what is lost at exit).
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -21,7 +21,9 @@ namespace {
 using itest::Scenario;
 using testsupport::bitsOf;
 
-std::vector<std::string> startTasks(int count) { return std::vector<std::string>(static_cast<std::size_t>(count), "start"); }
+std::vector<std::string> startTasks(int count) {
+    return std::vector<std::string>(static_cast<std::size_t>(count), "start");
+}
 
 // The trace cut into one piece per task, each beginning where the task is read.
 std::vector<std::string> tracePerTask(const std::string& trace) {
@@ -38,8 +40,8 @@ std::vector<std::string> tracePerTask(const std::string& trace) {
 
 // The peak resident size in KiB of one Corvantis run with its output discarded.
 long peakKiB(const Scenario& s, int tasks) {
-    std::vector<std::string> args = {hosttest::corvantisProgram(), "--fmr", s.fmr, "--set", "sdmfile1=" + s.sdm1,
-                                     "--set", "sdmfile2=" + s.sdm2};
+    std::vector<std::string> args = {
+        hosttest::corvantisProgram(), "--fmr", s.fmr, "--set", "sdmfile1=" + s.sdm1, "--set", "sdmfile2=" + s.sdm2};
     const std::vector<std::string> more = startTasks(tasks);
     args.insert(args.end(), more.begin(), more.end());
     std::vector<char*> argv;
@@ -74,10 +76,11 @@ TEST(Soak, TwoHundredStartsInOneProcessGiveTheSameResultsEveryTime) {
 
     std::string expectedLog = "\nQuorvex>  Running...\n";
     for (int i = 0; i < 200; ++i) {
-        expectedLog += "\nQuorvex>  Start comparing models\n"
-                       "\nQuorvex>  FMR size: 4 x 3 x 2 x 24\n"
-                       "Quorvex>  Start comparing models\n"
-                       "Quorvex>  Saving Maps...\n";
+        expectedLog +=
+            "\nQuorvex>  Start comparing models\n"
+            "\nQuorvex>  FMR size: 4 x 3 x 2 x 24\n"
+            "Quorvex>  Start comparing models\n"
+            "Quorvex>  Saving Maps...\n";
     }
     expectedLog += "\nQuorvex>  Plugin finished!\n\n\n";
     EXPECT_EQ(o.out, expectedLog);
@@ -98,7 +101,8 @@ TEST(Soak, TwoHundredStartsInOneProcessGiveTheSameResultsEveryTime) {
     for (int32_t i = 0; i < r.F.count(); ++i) EXPECT_EQ(bitsOf(f[static_cast<std::size_t>(i)]), bitsOf(r.F[i])) << i;
     const std::vector<float> t = itest::readMap(s.dir.file("model1_tSNR_residuals.map")).values;
     ASSERT_EQ(t.size(), static_cast<std::size_t>(r.tSNR[0].count()));
-    for (int32_t i = 0; i < r.tSNR[0].count(); ++i) EXPECT_EQ(bitsOf(t[static_cast<std::size_t>(i)]), bitsOf(r.tSNR[0][i]));
+    for (int32_t i = 0; i < r.tSNR[0].count(); ++i)
+        EXPECT_EQ(bitsOf(t[static_cast<std::size_t>(i)]), bitsOf(r.tSNR[0][i]));
 }
 
 // The host keeps every map it created (seven per task, 168 bytes of values and

@@ -17,7 +17,7 @@
 namespace {
 
 constexpr int32_t kN = 40;
-const VolumeSize kDim{13, 7, 3};  // 273 voxels: no multiple of any block width
+const VolumeSize kDim{13, 7, 3}; // 273 voxels: no multiple of any block width
 constexpr float kThreshold = 100.0f;
 
 std::vector<float> randomRun(uint32_t seed) {
@@ -31,7 +31,7 @@ std::vector<float> randomRun(uint32_t seed) {
         for (int32_t v = 0; v < kN; ++v) values[static_cast<size_t>(v) * voxels + l] = base + 25.0f * unit(rng);
         const size_t later = static_cast<size_t>(1 + rng() % (kN - 1)) * voxels + l;
         if (kind == 8) values[later] = std::numeric_limits<float>::quiet_NaN();
-        if (kind == 9) values[later] = kThreshold;  // exactly the threshold: fails, when above elsewhere
+        if (kind == 9) values[later] = kThreshold; // exactly the threshold: fails, when above elsewhere
         if (kind == 10) values[later] = std::numeric_limits<float>::infinity();
         if (kind == 9 || kind == 10)
             for (int32_t v = 0; v < kN; ++v) {
@@ -53,13 +53,14 @@ bool same(const float* a, const float* b, size_t count) {
 // The loop, then each kept model's courses written into the run, model 1 first.
 struct Outcome {
     VoxelLoopResults results;
-    std::vector<float> data[2];  // the run after each model's write
+    std::vector<float> data[2]; // the run after each model's write
 };
 
 Outcome runAndWrite(std::vector<float> values, const PreparedModel (&models)[2], const bool (&keep)[2],
                     VoxelLoopPath path) {
     std::vector<float*> volumes;
-    for (int32_t v = 0; v < kN; ++v) volumes.push_back(values.data() + static_cast<size_t>(v) * kDim.x * kDim.y * kDim.z);
+    for (int32_t v = 0; v < kN; ++v)
+        volumes.push_back(values.data() + static_cast<size_t>(v) * kDim.x * kDim.y * kDim.z);
     Outcome o{runVoxelLoop(volumes.data(), kN, kDim, kThreshold, models, keep, path), {}};
     for (int i = 0; i < 2; ++i) {
         if (keep[i]) o.results.residuals[i].writeInto(volumes.data(), o.results.mask);
@@ -81,7 +82,7 @@ bool matches(const Outcome& e, const Outcome& a, const bool (&keep)[2]) {
     return same(e.results.F.data(), a.results.F.data(), e.results.F.count());
 }
 
-}  // namespace
+} // namespace
 
 int main() {
     const std::vector<float> values = randomRun(7u);
