@@ -10,10 +10,26 @@
 #include <string>
 
 #include "plugin/HostKit.h"
+#include "quorvex/VoxelLoop.h"
 
-// Which of the run's result volumes a map holds. A difference is model 2's
-// volume minus model 1's, formed with Volume::operator- just before its save.
-enum class MapVolume { tSNR1, tSNR2, tSNRDifference, r2adj1, r2adj2, r2adjDifference, F };
+// A map's values: one of the run's result volumes as it stands (stored), or a
+// volume formed from them just before the map's save and released after it
+// (formed; a difference is model 2's volume minus model 1's, by Volume::operator-).
+// Exactly one of the two is set.
+struct MapValues {
+    const Volume* (*stored)(const VoxelLoopResults& results);
+    Volume (*formed)(const VoxelLoopResults& results);
+};
+
+namespace mapvalues {
+inline constexpr MapValues tSNR1{[](const VoxelLoopResults& r) { return &r.tSNR[0]; }, nullptr};
+inline constexpr MapValues tSNR2{[](const VoxelLoopResults& r) { return &r.tSNR[1]; }, nullptr};
+inline constexpr MapValues tSNRDifference{nullptr, [](const VoxelLoopResults& r) { return r.tSNR[1] - r.tSNR[0]; }};
+inline constexpr MapValues r2adj1{[](const VoxelLoopResults& r) { return &r.r2adj[0]; }, nullptr};
+inline constexpr MapValues r2adj2{[](const VoxelLoopResults& r) { return &r.r2adj[1]; }, nullptr};
+inline constexpr MapValues r2adjDifference{nullptr, [](const VoxelLoopResults& r) { return r.r2adj[1] - r.r2adj[0]; }};
+inline constexpr MapValues F{[](const VoxelLoopResults& r) { return &r.F; }, nullptr};
+} // namespace mapvalues
 
 // How a map's upper threshold is found: the row's value as it is, or the row's
 // value times the largest element of the map's volume (row value * max).
@@ -30,7 +46,7 @@ enum class NameStem { model1, model2 };
 
 struct ResultMap {
     const char* switchName; // the dialog's parameter; non-zero saves the map
-    MapVolume volume;
+    MapValues values;
     int32_t mapType; // MapHeader::MapType
     float lowerThreshold;
     float upperThreshold; // see upperRule
@@ -43,19 +59,19 @@ struct ResultMap {
 
 // In saving order. The thresholds are the floats nearest to the decimals.
 inline constexpr ResultMap kResultMaps[] = {
-    {"tSNR1", MapVolume::tSNR1, kMapTypePlain, 5.0f, 100.0f, UpperThreshold::fixed, DegreesOfFreedom::none,
+    {"tSNR1", mapvalues::tSNR1, kMapTypePlain, 5.0f, 100.0f, UpperThreshold::fixed, DegreesOfFreedom::none,
      NameStem::model1, "_tSNR_residuals", false},
-    {"tSNR2", MapVolume::tSNR2, kMapTypePlain, 5.0f, 100.0f, UpperThreshold::fixed, DegreesOfFreedom::none,
+    {"tSNR2", mapvalues::tSNR2, kMapTypePlain, 5.0f, 100.0f, UpperThreshold::fixed, DegreesOfFreedom::none,
      NameStem::model2, "_tSNR_residuals", false},
-    {"tSNR3", MapVolume::tSNRDifference, kMapTypePlain, 1.0f, 20.0f, UpperThreshold::fixed, DegreesOfFreedom::none,
+    {"tSNR3", mapvalues::tSNRDifference, kMapTypePlain, 1.0f, 20.0f, UpperThreshold::fixed, DegreesOfFreedom::none,
      NameStem::model2, "_tSNR_diff_", true},
-    {"R2adj1", MapVolume::r2adj1, kMapTypePlain, 0.1f, 0.5f, UpperThreshold::fixed, DegreesOfFreedom::none,
+    {"R2adj1", mapvalues::r2adj1, kMapTypePlain, 0.1f, 0.5f, UpperThreshold::fixed, DegreesOfFreedom::none,
      NameStem::model1, "_R2adj", false},
-    {"R2adj2", MapVolume::r2adj2, kMapTypePlain, 0.1f, 0.5f, UpperThreshold::fixed, DegreesOfFreedom::none,
+    {"R2adj2", mapvalues::r2adj2, kMapTypePlain, 0.1f, 0.5f, UpperThreshold::fixed, DegreesOfFreedom::none,
      NameStem::model2, "_R2adj", false},
-    {"R2adj3", MapVolume::r2adjDifference, kMapTypePlain, 0.05f, 0.5f, UpperThreshold::fixed, DegreesOfFreedom::none,
+    {"R2adj3", mapvalues::r2adjDifference, kMapTypePlain, 0.05f, 0.5f, UpperThreshold::fixed, DegreesOfFreedom::none,
      NameStem::model2, "_R2adj_diff_", true},
-    {"Fmap", MapVolume::F, kMapTypeF, 2.0f, 0.5f, UpperThreshold::timesLargest, DegreesOfFreedom::fTest,
+    {"Fmap", mapvalues::F, kMapTypeF, 2.0f, 0.5f, UpperThreshold::timesLargest, DegreesOfFreedom::fTest,
      NameStem::model2, "_Fval_diff_", true},
 };
 inline constexpr int kResultMapCount = static_cast<int>(sizeof kResultMaps / sizeof kResultMaps[0]);

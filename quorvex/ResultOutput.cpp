@@ -43,20 +43,6 @@ void saveRow(const ResultMap& map, const Volume& volume, const MapDegreesOfFreed
     saveMap(volume, map.mapType, map.lowerThreshold, upper, df.df1, df.df2, fileName);
 }
 
-// The result volume a row saves as it is; null for a difference.
-const Volume* storedVolume(MapVolume volume, const VoxelLoopResults& results) {
-    switch (volume) {
-    case MapVolume::tSNR1: return &results.tSNR[0];
-    case MapVolume::tSNR2: return &results.tSNR[1];
-    case MapVolume::r2adj1: return &results.r2adj[0];
-    case MapVolume::r2adj2: return &results.r2adj[1];
-    case MapVolume::F: return &results.F;
-    case MapVolume::tSNRDifference:
-    case MapVolume::r2adjDifference: break;
-    }
-    return nullptr;
-}
-
 void saveResultMap(std::ostream* log, const ResultMap& map, const std::vector<SDMFile>& models,
                    const VoxelLoopResults& results, int32_t nrOfVolumes) {
     const MapDegreesOfFreedom df =
@@ -68,14 +54,12 @@ void saveResultMap(std::ostream* log, const ResultMap& map, const std::vector<SD
         return;
     }
     const std::string fileName = mapFileName(map, models[0].fileName, models[1].fileName);
-    if (const Volume* stored = storedVolume(map.volume, results)) {
-        saveRow(map, *stored, df, fileName);
+    if (map.values.stored != nullptr) {
+        saveRow(map, *map.values.stored(results), df, fileName);
         return;
     }
-    // Model 2's minus model 1's, formed just before the save and released after it.
-    const Volume(&pair)[2] = map.volume == MapVolume::tSNRDifference ? results.tSNR : results.r2adj;
-    const Volume difference = pair[1] - pair[0];
-    saveRow(map, difference, df, fileName);
+    const Volume formed = map.values.formed(results);
+    saveRow(map, formed, df, fileName);
 }
 
 } // namespace

@@ -124,17 +124,16 @@ OutputSwitches allOn() {
     return s;
 }
 
-// The volume a row saves, formed here from the results.
-Volume volumeOf(MapVolume v, const VoxelLoopResults& r) {
-    switch (v) {
-    case MapVolume::tSNR1: return r.tSNR[0];
-    case MapVolume::tSNR2: return r.tSNR[1];
-    case MapVolume::r2adj1: return r.r2adj[0];
-    case MapVolume::r2adj2: return r.r2adj[1];
-    case MapVolume::F: return r.F;
-    case MapVolume::tSNRDifference: return r.tSNR[1] - r.tSNR[0];
-    case MapVolume::r2adjDifference: return r.r2adj[1] - r.r2adj[0];
-    }
+// The volume a map saves, formed here from the results by its switch's name.
+Volume volumeOf(const std::string& switchName, const VoxelLoopResults& r) {
+    if (switchName == "tSNR1") return r.tSNR[0];
+    if (switchName == "tSNR2") return r.tSNR[1];
+    if (switchName == "tSNR3") return r.tSNR[1] - r.tSNR[0];
+    if (switchName == "R2adj1") return r.r2adj[0];
+    if (switchName == "R2adj2") return r.r2adj[1];
+    if (switchName == "R2adj3") return r.r2adj[1] - r.r2adj[0];
+    if (switchName == "Fmap") return r.F;
+    ADD_FAILURE() << "no expected volume for " << switchName;
     return r.F;
 }
 
@@ -153,6 +152,18 @@ TEST_F(ResultMapsTest, TheTableHoldsTheSevenMapsInSavingOrder) {
     }
     EXPECT_STREQ(kResidualSwitches[0], "residuals1");
     EXPECT_STREQ(kResidualSwitches[1], "residuals2");
+}
+
+TEST_F(ResultMapsTest, EveryRowEitherStoresOrFormsItsValues) {
+    for (const ResultMap& row : kResultMaps) {
+        EXPECT_NE(row.values.stored == nullptr, row.values.formed == nullptr) << row.switchName;
+    }
+    // The differences are formed at their save; the per-model volumes are saved as they stand.
+    EXPECT_EQ(kResultMaps[2].values.stored, nullptr);
+    EXPECT_EQ(kResultMaps[5].values.stored, nullptr);
+    const VoxelLoopResults results = testResults();
+    EXPECT_EQ(kResultMaps[0].values.stored(results), &results.tSNR[0]);
+    EXPECT_EQ(kResultMaps[6].values.stored(results), &results.F);
 }
 
 TEST_F(ResultMapsTest, SavesEveryMapWithTheTablesHeaderAndName) {
@@ -187,7 +198,7 @@ TEST_F(ResultMapsTest, SavesEveryMapWithTheTablesHeaderAndName) {
         }
 
         // Against the table's row.
-        const Volume volume = volumeOf(row.volume, results);
+        const Volume volume = volumeOf(want.switchName, results);
         const float upper =
             row.upperRule == UpperThreshold::fixed ? row.upperThreshold : row.upperThreshold * volume.max();
         EXPECT_EQ(saved, "cvSaveMAPsOfCurrentFMR " + mapFileName(row, models[0].fileName, models[1].fileName));
