@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <charconv>
 #include <deque>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <optional>
@@ -264,6 +265,23 @@ void warnBeforeTask(const std::string& task, const DialogDeclarations& dialog, c
     }
 }
 
+// The plug-in opens its design files itself, blocking on a pipe and reading a
+// device without end; the host refuses such a start before the plug-in sees it.
+// The reason, or nullopt when each design file is a regular file or absent (the
+// plug-in reports those itself).
+std::optional<std::string> unreadableDesign(const Parameters& parameters) {
+    for (const char* name : kDesignParameters) {
+        const std::string* value = parameters.find(name);
+        if (value == nullptr || value->empty()) continue;
+        std::error_code ignored;
+        const std::filesystem::file_status status = std::filesystem::status(*value, ignored);
+        if (!std::filesystem::exists(status) || std::filesystem::is_regular_file(status)) continue;
+        const char* kind = std::filesystem::is_directory(status) ? "a folder" : "not a regular file";
+        return "the design file " + inQuotes(*value) + " (" + name + ") is " + kind + "; the start is not run";
+    }
+    return std::nullopt;
+}
+
 // The shortest text that reads back as the same float: the threshold as typed, mostly.
 std::string shortestText(float value) {
     char text[32];
@@ -364,6 +382,13 @@ int runWithDocument(const CommandLine& line, const HostSimulation& simulation,
     for (std::size_t i = 0; initialised && !failed && i < line.operands.size(); ++i) {
         const std::string& task = line.operands[i];
         warnBeforeTask(task, dialog, services.parameters(), warnings);
+        if (task == kStartTask) {
+            if (const std::optional<std::string> reason = unreadableDesign(services.parameters())) {
+                std::cerr << "Corvantis: error: " << *reason << std::endl;
+                failed = true;
+                break;
+            }
+        }
         const std::optional<StartCount> count = task == kStartTask ? countBeforeStart(services) : std::nullopt;
         services.parameters().set("task", task);
         callPlugin(

@@ -92,6 +92,23 @@ TEST(SafeReads, AFifoAsTheRunOrItsTimeCoursesIsRefusedWithoutWaiting) {
     EXPECT_EQ(outcome.err, error("cannot open the time-course file " + q(stc) + ": it is a pipe, not a regular file"));
 }
 
+TEST(SafeReads, ADesignFileThatIsAFifoOrAFolderIsRefusedBeforeThePluginOpensIt) {
+    TempDir dir;
+    const std::string run = smallRun(dir.path());
+    const std::string fifo = fifoIn(dir, "model.sdm");
+    Outcome outcome = runBounded({"--fmr", run, "--set", "sdmfile1=" + fifo, "--set", "sdmfile2=" + fifo, "start"});
+    ASSERT_NE(outcome.status, kTimedOut) << "the plug-in waited for a writer";
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_EQ(outcome.err,
+              error("the design file " + q(fifo) + " (sdmfile1) is not a regular file; the start is not run"));
+
+    const std::string sdm = dir.file("plain.sdm");
+    hosttest::writeFile(sdm, "FileVersion: 1\n");
+    outcome = runBounded({"--fmr", run, "--set", "sdmfile1=" + sdm, "--set", "sdmfile2=" + dir.path(), "start"});
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_EQ(outcome.err, error("the design file " + q(dir.path()) + " (sdmfile2) is a folder; the start is not run"));
+}
+
 TEST(SafeReads, AFifoOrDevZeroAsATableIsRefusedWithoutWaitingOrGrowing) {
     TempDir dir;
     const std::string fifo = fifoIn(dir, "events.tsv");
