@@ -41,6 +41,12 @@ FmrText FmrText::parse(const std::string& text, const std::string& sourceName) {
         if (key.empty()) {
             throw DocumentError(where(sourceName, lineNumber) + ": expected \"Key: value\", found " + inQuotes(line));
         }
+        // Only the text's first bytes may be a byte-order mark: one starting a key
+        // would be taken for the mark when the key is saved first, and lost.
+        if (byteOrderMarkLength(key) != 0) {
+            throw DocumentError(where(sourceName, lineNumber) + ": the key " + inQuotes(key) +
+                                " starts with a byte-order mark");
+        }
         if (result.find(key) != nullptr) {
             throw DocumentError(where(sourceName, lineNumber) + ": the key " + inQuotes(key) +
                                 " is given a second time");

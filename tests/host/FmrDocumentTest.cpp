@@ -6,6 +6,7 @@
 
 #include "HostTestSupport.h"
 #include "host/formats/FmrDocument.h"
+#include "host/formats/FmrText.h"
 #include "host/formats/HostErrors.h"
 
 namespace {
@@ -108,6 +109,23 @@ TEST(FmrDocumentRefusal, MissingOrMalformedTextIsNamedWithItsLine) {
     EXPECT_EQ(refusal(fmr), "\"" + fmr + "\", line 1: expected \"Key: value\", found \": 4\"");
     hosttest::writeFile(fmr, "DimX: 1\nDimX: 2\n");
     EXPECT_EQ(refusal(fmr), "\"" + fmr + "\", line 2: the key \"DimX\" is given a second time");
+}
+
+TEST(FmrText, OnlyTheFirstBytesMayBeAByteOrderMark) {
+    const std::string bom = "\xEF\xBB\xBF";
+    const corvantis::FmrText text = corvantis::FmrText::parse(bom + "DimX: 4\nTR: 2000\n", "a.fmr");
+    ASSERT_EQ(text.entries().size(), 2u);
+    EXPECT_EQ(text.entries()[0].key, "DimX");
+    // A second mark, or one after a blank line, would start the first key: saved, it would be read as the mark.
+    for (const std::string& body : {bom + bom + "DimX: 4\n", "\n" + bom + "DimX: 4\n", "TR: 1\n" + bom + "X: 4\n"}) {
+        try {
+            corvantis::FmrText::parse(body, "b.fmr");
+            ADD_FAILURE() << "accepted a key starting with a byte-order mark";
+        } catch (const DocumentError& error) {
+            EXPECT_NE(std::string(error.what()).find("starts with a byte-order mark"), std::string::npos)
+                << error.what();
+        }
+    }
 }
 
 TEST(FmrDocumentRefusal, EveryRequiredKeyMustBeThere) {
