@@ -326,9 +326,9 @@ std::vector<std::string> argumentsForVariant(const CommandLine& line) {
     for (const ParsedOption& option : line.options) {
         if (option.name != "without") {
             args.push_back("--" + option.name);
-            const auto spec = std::find_if(kOptions.begin(), kOptions.end(),
-                                           [&](const OptionSpec& known) { return known.name == option.name; });
-            if (spec != kOptions.end() && spec->takesValue) {
+            const auto declared = std::find_if(kOptions.begin(), kOptions.end(),
+                                               [&](const OptionSpec& known) { return known.name == option.name; });
+            if (declared != kOptions.end() && declared->takesValue) {
                 args.push_back(option.value);
             }
         }

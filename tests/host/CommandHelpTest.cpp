@@ -37,8 +37,8 @@ TEST(CommandHelp, DescribesExactlyTheOptionsTheCommandAccepts) {
     for (const corvantis::Command* command : corvantis::allCommands()) {
         ASSERT_NE(command->options, nullptr) << command->name;
         std::set<std::string> accepted;
-        for (const corvantis::OptionSpec& spec : *command->options) {
-            accepted.insert(spec.name);
+        for (const corvantis::OptionSpec& option : *command->options) {
+            accepted.insert(option.name);
         }
         EXPECT_EQ(describedOptions(command->help), accepted) << "the help of " << command->name;
     }
