@@ -3,9 +3,12 @@
 set -euo pipefail
 # libnifti2-dev, libpng-dev, libstb-dev: NIfTI and pictures in the native host;
 # libdeflate-dev: the gzip compression of NIfTI copies;
-# python3-nibabel: the tests read its NIfTI files independently of niftilib.
+# python3-nibabel: the tests read its NIfTI files independently of niftilib;
+# libboost-math-dev, nlohmann-json3-dev: p-values and summary.json of comparisons;
+# python3-statsmodels, python3-scipy: the float64 reference the comparison tests check against.
 # clang, libclang-rt-14-dev: the fuzz preset's libFuzzer builds.
 packages=(cmake g++ ninja-build libgtest-dev libgmock-dev libnifti2-dev libpng-dev libdeflate-dev libstb-dev
+          libboost-math-dev nlohmann-json3-dev python3-statsmodels python3-scipy
           python3-nibabel clang libclang-rt-14-dev "$@")
 missing=()
 for p in "${packages[@]}"; do
