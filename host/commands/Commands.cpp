@@ -12,15 +12,20 @@ extern const Command kSummaryCommand;
 extern const Command kMakeSdmCommand;
 #ifdef QUORVEX_HOST_NIFTI
 extern const Command kRenderCommand;
+#endif
+#ifdef QUORVEX_HOST_COMPARE
 extern const Command kCompareCommand;
 #endif
 
 namespace {
 
 const std::vector<const Command*> kCommands = {
-    &kRunCommand,    &kInfoCommand,    &kGenerateCommand, &kSummaryCommand, &kMakeSdmCommand,
+    &kRunCommand,     &kInfoCommand, &kGenerateCommand, &kSummaryCommand, &kMakeSdmCommand,
 #ifdef QUORVEX_HOST_NIFTI
-    &kRenderCommand, &kCompareCommand,
+    &kRenderCommand,
+#endif
+#ifdef QUORVEX_HOST_COMPARE
+    &kCompareCommand,
 #endif
 };
 
