@@ -72,8 +72,12 @@ fuller than model 2 is refused (swap them); models that are not nested get no
 F map and no p-values (the summary says "nested": false) while tSNR and
 adjusted R squared still compare.
 
-Outputs in DIR (RUN is the run's name without .nii.gz, S1 and S2 the
-strategies; files of a NIfTI run are .nii.gz, of an .fmr run .map and .fmr):
+Outputs:
+  --out DIR             the folder everything is written into, made when
+                        missing; earlier outputs of the same run and strategies
+                        in it are replaced, inputs never
+In DIR (RUN is the run's name without .nii.gz, S1 and S2 the strategies as
+given, "," as "+"; files of a NIfTI run are .nii.gz, of an .fmr run .map and .fmr):
   RUN_S1.sdm, RUN_S2.sdm and their .json records   the two designs
   RUN_S1_tSNR_residuals, RUN_S2_tSNR_residuals     tSNR of each model's residuals
   RUN_S2_tSNR_diff_RUN_S1                          model 2's tSNR minus model 1's
