@@ -2,10 +2,10 @@
 # Installs the Debian packages the build and the tests need, when missing.
 set -euo pipefail
 # libnifti2-dev, libpng-dev, libstb-dev: NIfTI and pictures in the native host;
-# libdeflate-dev: the gzip compression of NIfTI copies;
+# libisal-dev: gzip (ISA-L) for .nii.gz runs and outputs;
 # python3-nibabel: the tests read its NIfTI files independently of niftilib.
 # clang, libclang-rt-14-dev: the fuzz preset's libFuzzer builds.
-packages=(cmake g++ ninja-build libgtest-dev libgmock-dev libnifti2-dev libpng-dev libdeflate-dev libstb-dev
+packages=(cmake g++ ninja-build libgtest-dev libgmock-dev libnifti2-dev libpng-dev libisal-dev libstb-dev
           python3-nibabel clang libclang-rt-14-dev "$@")
 missing=()
 for p in "${packages[@]}"; do
