@@ -446,25 +446,27 @@ std::vector<std::string> inputsOf(const CompareRequest& request, const FmrDocume
     return inputs;
 }
 
-// Moves the staged files into the output folder, every target checked first.
+// Moves the staged files into the output folder, every target (and the
+// summary's) checked first; the names of all of them, the summary's last.
 std::vector<std::string> moveIntoPlace(const std::vector<std::string>& staged, const fs::path& outDir,
                                        const std::vector<std::string>& inputs) {
     std::vector<std::string> names;
-    for (const std::string& file : staged) {
-        const std::string name = fs::path(file).filename().string();
+    for (const std::string& file : staged) names.push_back(fs::path(file).filename().string());
+    names.push_back(kSummaryFileName);
+    for (const std::string& name : names) {
         const fs::path target = outDir / name;
         if (const std::optional<std::string> input = inputSameAs(target.string(), inputs)) {
             throw SaveError("the output " + inQuotes(target.string()) + " would replace the input " + inQuotes(*input) +
                             "; choose another output folder");
         }
-        names.push_back(name);
     }
     for (const std::string& file : staged) {
         std::error_code error;
         fs::rename(file, outDir / fs::path(file).filename(), error);
-        if (error)
+        if (error) {
             throw SaveError("cannot move " + inQuotes(file) + " into " + inQuotes(outDir.string()) + ": " +
                             error.message());
+        }
     }
     return names;
 }
@@ -558,7 +560,6 @@ CompareResult compareRun(const CompareRequest& request, std::ostream& progress) 
                  << "\n";
     }
     summary.outputs = moveIntoPlace(files, outDir, inputs);
-    summary.outputs.push_back(kSummaryFileName);
     summary.totalSeconds = secondsSince(start);
     summary.writeSeconds = summary.totalSeconds - summary.designSeconds - summary.compareSeconds;
     result.summaryPath = (outDir / kSummaryFileName).string();

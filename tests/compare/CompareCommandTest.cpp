@@ -290,3 +290,76 @@ TEST_F(CompareCommand, CommandLineMistakes) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(CompareCommand, EventsBecomeRegressorsOfInterestInBothModels) {
+    SKIP_WITHOUT_PYTHON();
+    const testsupport::TempDir work;
+    const std::string events = work.write("events.tsv",
+                                          "onset\tduration\ttrial_type\n10\t20\tgo\n60\t20\tstop\n"
+                                          "110\t20\tgo\n160\t15\tstop\n");
+    const std::string out = work.file("out");
+    const Outcome ran = compare(out, "6P", "24P", {"--mask", input("mask.nii.gz"), "--events", events});
+    ASSERT_EQ(ran.status, 0) << ran.err;
+    const json s = summaryOf(out);
+    EXPECT_EQ(s["events"], events);
+    EXPECT_EQ(s["model1"]["columns"],
+              json({"go", "stop", "trans_x", "trans_y", "trans_z", "rot_x", "rot_y", "rot_z", "Constant"}));
+    EXPECT_EQ(s["model2"]["predictors"], 27);
+    EXPECT_EQ(s["f_df"], json({18, 73}));
+}
+
+// An input in the output folder named as an output (here the events table named
+// as model 1's design record) is refused, and stays as it was.
+TEST_F(CompareCommand, NoOutputReplacesAnInput) {
+    SKIP_WITHOUT_PYTHON();
+    const testsupport::TempDir work;
+    const std::string text = "onset\tduration\ttrial_type\n10\t20\tgo\n";
+    const std::string events = work.write("run_6P.json", text);
+    const Outcome ran = hosttest::runProgram(
+        hosttest::corvantisProgram(), {"compare", "--run", input("run.nii.gz"), "--confounds", input("confounds.tsv"),
+                                       "--events", events, "--model1", "6P", "--model2", "24P", "--out", work.path()});
+    EXPECT_EQ(ran.status, 1);
+    EXPECT_NE(ran.err.find("would replace the input \"" + events + "\""), std::string::npos) << ran.err;
+    EXPECT_EQ(hosttest::readFile(events), text);
+    EXPECT_EQ(hosttest::filesIn(work.path()), std::vector<std::string>{"run_6P.json"});
+}
+
+// An .fmr run's comparison is written in the host's formats: .map files and
+// cleaned .fmr/.stc pairs.
+TEST(CompareFmrRun, WritesMapsAndRunsInTheHostsFormats) {
+    const testsupport::TempDir work;
+    const int volumes = 40, voxels = 4 * 4 * 2;
+    std::vector<float> values;
+    std::string table = "trans_x\ttrans_y\ttrans_z\trot_x\trot_y\trot_z\n";
+    for (int v = 0; v < volumes; ++v) {
+        for (int c = 0; c < 6; ++c) table += (c ? "\t" : "") + std::to_string(std::sin(0.3 * v * (c + 1) + c));
+        table += "\n";
+        for (int l = 0; l < voxels; ++l) {
+            values.push_back(
+                static_cast<float>(500 + 10 * l + 7 * std::sin(0.3 * v * (l % 6 + 1) + l % 6) + std::cos(1.7 * v * l)));
+        }
+    }
+    const std::string run =
+        hosttest::writeRun(work.path(), "run", 4, 4, 2, volumes, 2, hosttest::floatBytes(values), "TR: 2000\n");
+    const std::string confounds = work.write("confounds.tsv", table);
+    const std::string out = work.file("out");
+    const Outcome ran = hosttest::runProgram(hosttest::corvantisProgram(),
+                                             {"compare", "--run", run, "--confounds", confounds, "--model1",
+                                              "trans_x,trans_y", "--model2", "6P", "--out", out, "--threshold", "100"});
+    ASSERT_EQ(ran.status, 0) << ran.out << ran.err;
+    const json s = json::parse(hosttest::readFile(out + "/summary.json"));
+    EXPECT_EQ(s["voxels_analysed"], voxels);
+    EXPECT_EQ(s["f_df"], json({4, 33}));
+    for (const char* file :
+         {"run_6P_Fval_diff_run_trans_x+trans_y.map", "run_6P_Fval_diff_run_trans_x+trans_y_neglog10p.map",
+          "run_6P_tSNR_residuals.map", "run_min_confounds_of_run_6P.fmr", "run_min_confounds_of_run_6P.stc",
+          "run_min_confounds_of_run_trans_x+trans_y.fmr"}) {
+        EXPECT_TRUE(hosttest::fileExists(out + "/" + file)) << file;
+    }
+    EXPECT_EQ(s["maps"]["neglog10p"]["file"], "run_6P_Fval_diff_run_trans_x+trans_y_neglog10p.map");
+    for (const std::string& name : hosttest::filesIn(out)) EXPECT_EQ(name.find(".nii"), std::string::npos) << name;
+}
+
+} // namespace
