@@ -363,3 +363,37 @@ TEST(CompareFmrRun, WritesMapsAndRunsInTheHostsFormats) {
 }
 
 } // namespace
+
+namespace {
+
+// 37 predictors on 40 volumes: 3 residual df, run but warned about, in the
+// summary too; a stricter q lets fewer voxels through.
+TEST(CompareShortRun, FewResidualDegreesOfFreedomAreWarnedAboutAndQIsHonoured) {
+    SKIP_WITHOUT_PYTHON();
+    const testsupport::TempDir work;
+    const Outcome made = hosttest::runProgram(kPython, {kScripts + "/make_compare_run.py", work.path(), "40"});
+    ASSERT_EQ(made.status, 0) << made.err;
+    std::map<std::string, json> summaries;
+    for (const std::string q : {"0.05", "0.001"}) {
+        const std::string out = work.file("out" + q);
+        const Outcome ran =
+            hosttest::runProgram(hosttest::corvantisProgram(), {"compare", "--run", work.file("run.nii.gz"),
+                                                                "--confounds", work.file("confounds.tsv"), "--model1",
+                                                                "6P", "--model2", "36P", "--out", out, "--fdr-q", q});
+        ASSERT_EQ(ran.status, 0) << ran.err;
+        EXPECT_NE(ran.out.find("Warning: model 2 leaves only 3 residual degrees of freedom"), std::string::npos)
+            << ran.out;
+        summaries[q] = json::parse(hosttest::readFile(out + "/summary.json"));
+    }
+    const json& loose = summaries["0.05"];
+    const json& strict = summaries["0.001"];
+    EXPECT_EQ(loose["model2"]["residual_df"], 3);
+    EXPECT_EQ(loose["f_df"], json({30, 3}));
+    ASSERT_EQ(loose["warnings"].size(), 1u);
+    EXPECT_NE(loose["warnings"][0].get<std::string>().find("3 residual degrees of freedom"), std::string::npos);
+    EXPECT_EQ(strict["fdr"]["q"], 0.001);
+    EXPECT_LT(strict["fdr"]["voxels_surviving"].get<int64_t>(), loose["fdr"]["voxels_surviving"].get<int64_t>());
+    EXPECT_GT(loose["fdr"]["voxels_surviving"].get<int64_t>(), 0);
+}
+
+} // namespace
