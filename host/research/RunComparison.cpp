@@ -28,6 +28,7 @@
 #include "host/research/DesignCheck.h"
 #include "host/research/DesignRecord.h"
 #include "host/research/FTestSignificance.h"
+#include "host/research/RunTiming.h"
 #include "host/research/StrategyDesign.h"
 #include "host/research/VoxelSelection.h"
 
@@ -107,20 +108,13 @@ struct Designs {
     DesignPairCheck check;
 };
 
-std::optional<double> repetitionSeconds(const FmrDocument& run) {
-    const std::string* text = run.text().find("TR");
-    if (text == nullptr) return std::nullopt;
-    const double milliseconds = std::strtod(text->c_str(), nullptr);
-    return milliseconds > 0 ? std::optional<double>(milliseconds / 1000.0) : std::nullopt;
-}
-
 DesignInputs designInputs(const CompareRequest& request, const FmrDocument& run) {
     DesignInputs inputs;
     inputs.tables.push_back(readConfoundTable(request.confounds));
     const std::string sidecar = sidecarPathOfTable(request.confounds);
     if (fs::exists(sidecar)) inputs.sidecar = readPipelineSidecar(sidecar);
     if (request.events) inputs.events = readEventsTable(*request.events);
-    inputs.tr = repetitionSeconds(run);
+    inputs.tr = runRepetitionTime(run);
     inputs.volumes = run.layout().nrOfVolumes;
     inputs.standardize = request.standardize;
     return inputs;
@@ -238,7 +232,7 @@ Parameters comparisonParameters(const DialogDeclarations& dialog, const Designs&
     return parameters;
 }
 
-struct SavedMap {
+struct KeptMap {
     std::string path;
     MapHeader header{};
     std::vector<float> values;
@@ -246,7 +240,7 @@ struct SavedMap {
 
 // What the plug-in saved, and the staged files to keep.
 struct PluginOutputs {
-    std::vector<SavedMap> maps;
+    std::vector<KeptMap> maps;
     std::vector<std::string> files;
 };
 
@@ -261,7 +255,7 @@ SaveHooks recordingHooks(PluginOutputs& outputs, bool nifti, const NiftiOutputOp
     hooks.hostFormats = !nifti;
     hooks.map = [&outputs, nifti, options](const MapImage& map, const FmrDocument& run, const std::string& path) {
         if (nifti) writeMapAsNifti(map, run, path, options);
-        outputs.maps.push_back(SavedMap{path, map.header(), map.values()});
+        outputs.maps.push_back(KeptMap{path, map.header(), map.values()});
         outputs.files.push_back(nifti ? niftiOutputPath(path) : path);
     };
     hooks.run = [&outputs, nifti, options](const FmrDocument& run, const std::string& fmrPath) {
@@ -286,8 +280,8 @@ std::vector<double> analysedValues(const std::vector<float>& values, const std::
     return picked;
 }
 
-const SavedMap* findMap(const PluginOutputs& outputs, const fs::path& path) {
-    for (const SavedMap& map : outputs.maps) {
+const KeptMap* findMap(const PluginOutputs& outputs, const fs::path& path) {
+    for (const KeptMap& map : outputs.maps) {
         if (fs::path(map.path) == path) return &map;
     }
     return nullptr;
@@ -296,7 +290,7 @@ const SavedMap* findMap(const PluginOutputs& outputs, const fs::path& path) {
 // The F test's -log10(p) over the analysed voxels (0 elsewhere). The plug-in's F
 // divides by column counts; with ranks below them the test's degrees of freedom
 // are the ranks', so F is rescaled to them first.
-std::vector<float> negLog10PValues(const SavedMap& fMap, const Designs& designs,
+std::vector<float> negLog10PValues(const KeptMap& fMap, const Designs& designs,
                                    const std::vector<unsigned char>& analysed, std::vector<double>& tested) {
     const DesignPairCheck& c = designs.check;
     const double n = c.model1.volumes;
@@ -356,10 +350,10 @@ void measure(const PluginOutputs& outputs, const Designs& designs, const VoxelCh
              std::vector<std::string>& files) {
     const std::string& stem1 = designs.model[0].stem;
     const std::string& stem2 = designs.model[1].stem;
-    std::map<std::string, const SavedMap*> byKey;
+    std::map<std::string, const KeptMap*> byKey;
     for (const MapOutput& output : kMapOutputs) {
         const std::string stem = mapStem(output, stem1, stem2);
-        const SavedMap* saved = findMap(outputs, staging / (stem + ".map"));
+        const KeptMap* saved = findMap(outputs, staging / (stem + ".map"));
         if (saved == nullptr) continue;
         byKey[output.key] = saved;
         MapQuartiles q = quartilesOf(analysedValues(saved->values, choice.analysed));

@@ -397,3 +397,42 @@ TEST(CompareShortRun, FewResidualDegreesOfFreedomAreWarnedAboutAndQIsHonoured) {
 }
 
 } // namespace
+
+namespace {
+
+// Demeaned data (values below 0 inside the mask) cannot be told from the
+// outside by a threshold: the outside is handed over as NaN, the mask still
+// selects exactly its voxels, and the cleaned runs say so by NaN outside.
+TEST_F(CompareCommand, AMaskSelectsExactlyItsVoxelsOfARunWithValuesBelowZero) {
+    SKIP_WITHOUT_PYTHON();
+    const testsupport::TempDir work;
+    const std::string demeaned = work.file("demeaned.nii.gz");
+    const Outcome made = hosttest::runProgram(
+        kPython, {"-c",
+                  "import sys, nibabel, numpy as np\n"
+                  "im = nibabel.load(sys.argv[1]); d = np.asarray(im.dataobj)\n"
+                  "d = d - d.mean(axis=3, keepdims=True)\n"
+                  "nibabel.save(nibabel.Nifti1Image(d.astype(np.float32), im.affine, im.header), sys.argv[2])\n",
+                  input("run.nii.gz"), demeaned});
+    ASSERT_EQ(made.status, 0) << made.err;
+    const std::string out = work.file("out");
+    const Outcome ran = hosttest::runProgram(
+        hosttest::corvantisProgram(), {"compare", "--run", demeaned, "--confounds", input("confounds.tsv"), "--mask",
+                                       input("mask.nii.gz"), "--model1", "6P", "--model2", "24P", "--out", out});
+    ASSERT_EQ(ran.status, 0) << ran.err;
+    const json s = summaryOf(out);
+    EXPECT_EQ(s["voxels_analysed"], 108);
+    EXPECT_EQ(s["warnings"], json({"the run has values at or below 0 inside the mask; voxels outside the mask are NaN "
+                                   "in the cleaned runs"}));
+    const corvantis::NiftiImagePtr cleaned =
+        corvantis::readNiftiImage(out + "/demeaned_min_confounds_of_demeaned_24P.nii.gz", true);
+    const corvantis::NiftiImagePtr mask = corvantis::readNiftiImage(input("mask.nii.gz"), true);
+    int64_t wrong = 0;
+    for (std::size_t i = 0; i < cleaned->nvox; ++i) {
+        const bool inside = corvantis::scaledValue(*mask, i % mask->nvox) != 0.0;
+        wrong += inside != std::isfinite(corvantis::scaledValue(*cleaned, i));
+    }
+    EXPECT_EQ(wrong, 0);
+}
+
+} // namespace
