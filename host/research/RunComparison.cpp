@@ -178,6 +178,7 @@ VoxelChoice chooseVoxels(const CompareRequest& request, FmrDocument& run, std::o
         const MaskHandover handover = handOverMask(courses, mask);
         choice.method = "mask";
         choice.threshold = handover.threshold;
+        if (mask.warning) choice.warnings.push_back(*mask.warning);
         if (std::isnan(handover.outsideValue)) {
             choice.warnings.push_back(
                 "the run has values at or below 0 inside the mask; voxels outside the mask are "
