@@ -44,7 +44,9 @@ TEST(AutomaticThreshold, PassesOverVoxelsWhoseMeanIsNotFinite) {
     EXPECT_NEAR(automatic.threshold, 1001.0f, 1e-3f);
 }
 
-BrainMask maskOf(std::vector<unsigned char> inside) { return BrainMask{"mask.nii.gz", std::move(inside)}; }
+BrainMask maskOf(std::vector<unsigned char> inside) {
+    return BrainMask{"mask.nii.gz", std::move(inside), std::nullopt};
+}
 
 TEST(MaskHandover, PositiveRunsGetZeroOutsideAndKeepEveryValueInside) {
     TimeCourses courses = coursesOf({5.0f, 700.0f, 0.5f, 900.0f}, 4);
