@@ -182,8 +182,9 @@ ConfoundStrategy strategyOf(const CommandLine& line) {
 
 void warn(const std::string& message) { std::cerr << "Corvantis: warning: " << message << "\n"; }
 
-// The design and its record, both or neither: the record is staged first and
-// committed only once the design is written.
+// The design and its record, both or neither: each is staged in full beside
+// its target (the design first, so that a folder that takes no file is
+// reported by the design's name) and committed only once both are staged.
 void writeDesignAndRecord(const std::string& output, const std::string& recordPath, const BuiltDesign& built,
                           const DesignInputs& inputs) {
     if (!designRecordsSupported()) {
@@ -191,12 +192,15 @@ void writeDesignAndRecord(const std::string& output, const std::string& recordPa
         warn("this build writes no JSON record of the design (" + recordPath + ")");
         return;
     }
+    const std::string design = formatSdm(built.table);
     const std::string record = designRecordJson(built, inputs);
-    AtomicFile staged(recordPath);
-    staged.write(record.data(), record.size());
-    writeSdmFile(output, built.table);
+    AtomicFile stagedDesign(output);
+    stagedDesign.write(design.data(), design.size());
+    AtomicFile stagedRecord(recordPath);
+    stagedRecord.write(record.data(), record.size());
+    stagedDesign.commit();
     try {
-        staged.commit();
+        stagedRecord.commit();
     } catch (const SaveError&) {
         std::error_code ignored;
         std::filesystem::remove(output, ignored);
