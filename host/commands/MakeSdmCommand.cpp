@@ -3,6 +3,7 @@
 #include <cmath>
 #include <filesystem>
 #include <iostream>
+#include <sstream>
 
 #include "host/commands/Command.h"
 #include "host/commands/CommandLine.h"
@@ -151,7 +152,9 @@ RunFacts runFacts(const CommandLine& line, std::vector<std::string>& inputs) {
             throw UsageError("--tr must be a number of seconds above 0, not " + inQuotes(*tr));
         }
         if (facts.tr && std::abs(*facts.tr - *seconds) > 1e-6 * *seconds) {
-            throw UsageError("--tr " + *tr + " differs from the run's TR of " + std::to_string(*facts.tr) +
+            std::ostringstream runTr;
+            runTr << *facts.tr;
+            throw UsageError("--tr " + *tr + " differs from the run's TR of " + runTr.str() +
                              " s; leave --tr out to use the run's");
         }
         facts.tr = seconds;
