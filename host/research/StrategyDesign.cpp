@@ -1,6 +1,7 @@
 #include "host/research/StrategyDesign.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 
