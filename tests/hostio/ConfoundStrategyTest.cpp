@@ -72,6 +72,17 @@ TEST(ConfoundStrategy, ComponentsTakeLevelsAndOptions) {
               "motion=full,wm_csf=basic,global_signal=full,high_pass");
 }
 
+TEST(ConfoundStrategy, TheExpandedTextReadsBackAsTheSameStrategy) {
+    // Thresholds keep every digit; a fraction of 1 keeps the point that tells it from one component.
+    const corvantis::ConfoundStrategy s = parseConfoundStrategy("compcor=temporal:1.0,scrub=fd:0.1234567891:dvars:2");
+    EXPECT_EQ(s.expanded(), "compcor=temporal:1.0,scrub=fd:0.1234567891:dvars:2:segment:0");
+    const corvantis::ConfoundStrategy again = parseConfoundStrategy(s.expanded());
+    EXPECT_EQ(again.compcor->varianceFraction, 1.0);
+    EXPECT_FALSE(again.compcor->components);
+    EXPECT_EQ(again.scrub->framewiseDisplacement, 0.1234567891);
+    EXPECT_EQ(again.expanded(), s.expanded());
+}
+
 TEST(ConfoundStrategy, RefusesUnknownNamesListingTheValidOnes) {
     EXPECT_EQ(refusal(""), std::string("the strategy is empty") + kValid);
     EXPECT_EQ(refusal("motoin=full"),
