@@ -169,9 +169,7 @@ bool needsSidecar(const ConfoundStrategy& strategy) { return strategy.compcor.ha
 std::optional<PipelineSidecar> tableSidecar(const CommandLine& line, const ConfoundStrategy& strategy) {
     if (const auto path = line.value("table-json")) return readPipelineSidecar(*path);
     if (!needsSidecar(strategy) || !line.has("table")) return std::nullopt;
-    const std::string beside = sidecarPathOfTable(line.values("table").front());
-    if (!std::filesystem::exists(beside)) return std::nullopt;
-    return readPipelineSidecar(beside);
+    return findPipelineSidecar(line.values("table").front());
 }
 
 ConfoundStrategy strategyOf(const CommandLine& line) {
