@@ -3,12 +3,16 @@
 set -euo pipefail
 # libnifti2-dev, libpng-dev, libstb-dev: NIfTI and pictures in the native host;
 # libisal-dev: gzip (ISA-L) for .nii.gz runs and outputs;
+# nlohmann-json3-dev: the JSON sidecars of confound tables, the records beside
+# designs and the summaries of comparisons;
+# libboost-math-dev: the p-values of comparisons, and the closed form the tests
+# check event regressors against;
 # python3-nibabel: the tests read its NIfTI files independently of niftilib;
-# libboost-math-dev, nlohmann-json3-dev: p-values and summary.json of comparisons;
 # python3-statsmodels, python3-scipy: the float64 reference the comparison tests check against.
 # clang, libclang-rt-14-dev: the fuzz preset's libFuzzer builds.
 packages=(cmake g++ ninja-build libgtest-dev libgmock-dev libnifti2-dev libpng-dev libisal-dev libstb-dev
-          libboost-math-dev nlohmann-json3-dev python3-statsmodels python3-scipy python3-nibabel clang libclang-rt-14-dev "$@")
+          nlohmann-json3-dev libboost-math-dev python3-nibabel python3-statsmodels python3-scipy clang
+          libclang-rt-14-dev "$@")
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <filesystem>
 #include <iostream>
+#include <sstream>
 
 #include "host/commands/Command.h"
 #include "host/commands/CommandLine.h"
@@ -28,8 +29,9 @@ namespace {
 const char kUsage[] = R"(Usage: Corvantis make-sdm [--table FILE.tsv...] [--table-json FILE.json]
                          [--strategy STRATEGY] [--confounds COL,...]
                          [--interest COL,...] [--events FILE.tsv] [--tr SECONDS]
-                         [--hrf-derivative] [--derivatives COL,...] [--squares COL,...]
-                         [--no-standardize] [--volumes N | --fmr RUN] --output FILE.sdm
+                         [--hrf-derivative] [--derivatives COL,...]
+                         [--squares COL,...] [--no-standardize]
+                         [--volumes N | --fmr RUN] --output FILE.sdm
 
 Writes a design matrix for one run, and beside it (FILE.json) a record of how
 every column was made. Columns of interest come first, then the confounds
@@ -42,7 +44,7 @@ motion parameters, the white-matter and CSF signals and the drifts:
       --events sub-01_task-go_events.tsv --strategy simple --output simple.sdm
 This writes simple.sdm and simple.json; the design has one column per trial
 type of the events (sorted by name), the 24 motion columns, white_matter, csf,
-every cosine* column and the constant, each column z-scored.
+every cosineNN column and the constant, each column z-scored.
 
 Options:
   --table FILE        a tab-separated table (a header row of column names, one
@@ -66,7 +68,7 @@ Options:
                       the middle of each volume (k*TR + TR/2, k from 0); an
                       event of duration 0 is an impulse of one second's weight
   --tr SECONDS        the repetition time; by default the run's (--fmr)
-  --hrf-derivative    adds each condition's temporal derivative (NAME_derivative)
+  --hrf-derivative    adds each condition's temporal derivative, NAME_derivative
   --derivatives COL,... adds the first difference of each column of --interest
                       or --confounds (its first volume the column's mean), after
                       the columns of its block (NAME derivative)
@@ -151,7 +153,9 @@ RunFacts runFacts(const CommandLine& line, std::vector<std::string>& inputs) {
             throw UsageError("--tr must be a number of seconds above 0, not " + inQuotes(*tr));
         }
         if (facts.tr && std::abs(*facts.tr - *seconds) > 1e-6 * *seconds) {
-            throw UsageError("--tr " + *tr + " differs from the run's TR of " + std::to_string(*facts.tr) +
+            std::ostringstream runTr;
+            runTr << *facts.tr;
+            throw UsageError("--tr " + *tr + " differs from the run's TR of " + runTr.str() +
                              " s; leave --tr out to use the run's");
         }
         facts.tr = seconds;
@@ -165,9 +169,7 @@ bool needsSidecar(const ConfoundStrategy& strategy) { return strategy.compcor.ha
 std::optional<PipelineSidecar> tableSidecar(const CommandLine& line, const ConfoundStrategy& strategy) {
     if (const auto path = line.value("table-json")) return readPipelineSidecar(*path);
     if (!needsSidecar(strategy) || !line.has("table")) return std::nullopt;
-    const std::string beside = sidecarPathOfTable(line.values("table").front());
-    if (!std::filesystem::exists(beside)) return std::nullopt;
-    return readPipelineSidecar(beside);
+    return findPipelineSidecar(line.values("table").front());
 }
 
 ConfoundStrategy strategyOf(const CommandLine& line) {
@@ -182,8 +184,9 @@ ConfoundStrategy strategyOf(const CommandLine& line) {
 
 void warn(const std::string& message) { std::cerr << "Corvantis: warning: " << message << "\n"; }
 
-// The design and its record, both or neither: the record is staged first and
-// committed only once the design is written.
+// The design and its record, both or neither: each is staged in full beside
+// its target (the design first, so that a folder that takes no file is
+// reported by the design's name) and committed only once both are staged.
 void writeDesignAndRecord(const std::string& output, const std::string& recordPath, const BuiltDesign& built,
                           const DesignInputs& inputs) {
     if (!designRecordsSupported()) {
@@ -191,12 +194,15 @@ void writeDesignAndRecord(const std::string& output, const std::string& recordPa
         warn("this build writes no JSON record of the design (" + recordPath + ")");
         return;
     }
+    const std::string design = formatSdm(built.table);
     const std::string record = designRecordJson(built, inputs);
-    AtomicFile staged(recordPath);
-    staged.write(record.data(), record.size());
-    writeSdmFile(output, built.table);
+    AtomicFile stagedDesign(output);
+    stagedDesign.write(design.data(), design.size());
+    AtomicFile stagedRecord(recordPath);
+    stagedRecord.write(record.data(), record.size());
+    stagedDesign.commit();
     try {
-        staged.commit();
+        stagedRecord.commit();
     } catch (const SaveError&) {
         std::error_code ignored;
         std::filesystem::remove(output, ignored);

@@ -114,8 +114,7 @@ struct Designs {
 DesignInputs designInputs(const CompareRequest& request, const FmrDocument& run) {
     DesignInputs inputs;
     inputs.tables.push_back(readConfoundTable(request.confounds));
-    const std::string sidecar = sidecarPathOfTable(request.confounds);
-    if (fs::exists(sidecar)) inputs.sidecar = readPipelineSidecar(sidecar);
+    inputs.sidecar = findPipelineSidecar(request.confounds);
     if (request.events) inputs.events = readEventsTable(*request.events);
     inputs.tr = runRepetitionTime(run);
     inputs.volumes = run.layout().nrOfVolumes;
