@@ -7,13 +7,13 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${BUILD_DIR:-$root/build/bench}"
 work="${WORK:-$build/nifti-work}"
 need=()
-command -v cmake >/dev/null || need+=(cmake)
-command -v ninja >/dev/null || need+=(ninja-build)
-/usr/bin/python3 -c 'import numpy, nibabel' 2>/dev/null || need+=(python3-numpy python3-nibabel libopenblas0-pthread)
+for p in cmake ninja-build g++ libgtest-dev libnifti2-dev libpng-dev libisal-dev libstb-dev python3-numpy \
+    python3-nibabel; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || need+=("$p")
+done
 if [ ${#need[@]} -gt 0 ]; then
     apt-get update && apt-get install -y "${need[@]}"
 fi
-bash "$root/tools/install-deps.sh" >/dev/null
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUORVEX_BUILD_BENCH=ON >/dev/null
 cmake --build "$build" --target Corvantis Quorvex -j 2
 /usr/bin/python3 "$root/bench/nifti_bench.py" "$build/bin" "$work"
