@@ -44,7 +44,8 @@ motion parameters, the white-matter and CSF signals and the drifts:
       --events sub-01_task-go_events.tsv --strategy simple --output simple.sdm
 This writes simple.sdm and simple.json; the design has one column per trial
 type of the events (sorted by name), the 24 motion columns, white_matter, csf,
-every cosineNN column and the constant, each column z-scored.
+every cosineNN column and the constant, each column but the constant z-scored;
+it prints the design's rank, residual degrees of freedom and condition number.
 
 Options:
   --table FILE        a tab-separated table (a header row of column names, one
@@ -54,7 +55,7 @@ Options:
                       name must then be in one table only)
   --table-json FILE   the first table's JSON sidecar, which compcor needs
                       (default: the table's name with .json for .tsv, read when
-                      the strategy has compcor or a fraction of variance)
+                      the strategy has compcor)
   --strategy STRATEGY the confounds, as presets, components and columns (below)
   --confounds COL,... more confound columns, by name or glob pattern, after
                       the strategy's

@@ -125,6 +125,29 @@ TEST(MakeSdmStrategy, ScrubbingNamesItsSpikesAndTheRecordSaysWhy) {
     EXPECT_TRUE(record["table_sidecar"].is_null()); // no compcor component: the sidecar is not read
 }
 
+TEST(MakeSdmStrategy, EventsAloneMakeADesignOfTheirConditions) {
+    PipelineRun run;
+    const std::string sdm = run.dir.file("events.sdm");
+    const Outcome o = corvantis(
+        {"make-sdm", "--events", run.events, "--volumes", "80", "--tr", "2", "--no-standardize", "--output", sdm});
+    ASSERT_EQ(o.status, 0) << o.err;
+    const SDMFile read = readSDMFile(sdm);
+    EXPECT_EQ(read.predictorNames, (Names{"go", "stop", "Constant"}));
+    EXPECT_EQ(read.firstConfoundPredictor.value, 3);
+    // Raw, a regressor is the response's integral over the events: 0 before the first event's response.
+    EXPECT_EQ(read.predictorValues[1][0], 0.0f);
+    EXPECT_GT(read.predictorValues[1][5], 0.1f);
+    const Json record = Json::parse(hosttest::readFile(run.dir.file("events.json")));
+    EXPECT_EQ(record["standardize"], false);
+    EXPECT_EQ(record["columns"][0]["standardized"], false);
+    EXPECT_EQ(record["tables"], Json::array());
+
+    const Outcome none = corvantis({"make-sdm", "--volumes", "80", "--output", sdm});
+    EXPECT_EQ(none.status, 2);
+    EXPECT_EQ(none.err.rfind("Corvantis: make-sdm needs at least one --table FILE or --events FILE\n", 0), 0u)
+        << none.err;
+}
+
 TEST(MakeSdmStrategy, RefusesBeforeWritingAnything) {
     PipelineRun run;
     const std::string sdm = run.dir.file("m.sdm");

@@ -107,6 +107,9 @@ TEST(ConfoundTable, RefusesTextsThatAreNotNumbersAndShortRows) {
     }
     EXPECT_THROW(table("a\tb\n1\n"), corvantis::DocumentError);
     EXPECT_THROW(table("a\n1\ninf\n"), corvantis::DocumentError);
+    // A sign after the plus is no number (it was read as -1).
+    EXPECT_THROW(table("a\n+-1\n"), corvantis::DocumentError);
+    EXPECT_EQ(*table("a\n+1.5\n").columns[0][0], 1.5);
 }
 
 const char kMotion[] = "task\tx\ty\n1\tn/a\t0\n0\t1\t0.5\n1\t3\t-1\n0\t2\t2\n1\t6\t0\n";
