@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <regex>
 
 #include "Nibabel.h"
 #include "host/core/NiftiOutputs.h"
@@ -211,6 +212,20 @@ TEST_F(NiftiRunOutputs, AnOutputNamedAsTheRunIsRefusedAndTheRunStays) {
         << run.err;
     EXPECT_EQ(hosttest::readFile(same + "/" + runName), before);
     EXPECT_TRUE(hosttest::fileExists(same + "/model2_drift_motion_tSNR_residuals.nii.gz"));
+}
+
+// --timing: one line after the run, the phases the benchmark reads.
+TEST_F(NiftiRunOutputs, TimingSaysWhereTheTimeWentInOneLine) {
+    const std::string once = folder("once");
+    const Outcome run = start(once, {"--timing"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const std::string last = run.err.substr(run.err.rfind('\n', run.err.size() - 2) + 1);
+    EXPECT_TRUE(
+        std::regex_match(last, std::regex("Corvantis: time: read [0-9]+\\.[0-9]{3} s, compare -?[0-9]+\\.[0-9]{3} s, "
+                                          "write [0-9]+\\.[0-9]{3} s; processor time: read [0-9]+\\.[0-9]{3} s, "
+                                          "compare -?[0-9]+\\.[0-9]{3} s, write [0-9]+\\.[0-9]{3} s\n")))
+        << last;
+    EXPECT_EQ(start(folder("quiet"), {}).err.find("time:"), std::string::npos);
 }
 
 TEST_F(NiftiRunOutputs, ThreadsOutsideOneTo1024AreAUsageMistake) {
