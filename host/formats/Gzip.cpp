@@ -82,7 +82,10 @@ public:
 private:
     // The whole member's length, or 0 when out is too small.
     std::size_t deflated(const unsigned char* bytes, std::size_t size, int level, std::vector<unsigned char>& out) {
-        isal_zstream stream;
+        // Zeroed first: the init leaves part of the state unset, and the
+        // compressor's choice of matches read it, so the same data could give
+        // other bytes from one write to the next.
+        isal_zstream stream{};
         isal_deflate_stateless_init(&stream);
         stream.level = static_cast<std::uint32_t>(level);
         stream.level_buf = level == 0 ? nullptr : levelBuffer_.data();

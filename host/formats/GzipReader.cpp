@@ -57,7 +57,7 @@ std::optional<std::uint32_t> indexedLength(const unsigned char* at, std::size_t 
 }
 
 struct InflateState {
-    inflate_state state;
+    inflate_state state{}; // zeroed: the init leaves part of it unset
     InflateState() { restart(); }
     void restart() {
         isal_inflate_init(&state);
