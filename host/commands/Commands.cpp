@@ -12,14 +12,15 @@ extern const Command kSummaryCommand;
 extern const Command kMakeSdmCommand;
 #ifdef QUORVEX_HOST_NIFTI
 extern const Command kRenderCommand;
+extern const Command kGenerateStudyCommand;
 #endif
 
 namespace {
 
 const std::vector<const Command*> kCommands = {
-    &kRunCommand,    &kInfoCommand, &kGenerateCommand, &kSummaryCommand, &kMakeSdmCommand,
+    &kRunCommand,    &kInfoCommand,          &kGenerateCommand, &kSummaryCommand, &kMakeSdmCommand,
 #ifdef QUORVEX_HOST_NIFTI
-    &kRenderCommand,
+    &kRenderCommand, &kGenerateStudyCommand,
 #endif
 };
 
