@@ -13,6 +13,7 @@ extern const Command kMakeSdmCommand;
 #ifdef QUORVEX_HOST_NIFTI
 extern const Command kRenderCommand;
 extern const Command kGenerateStudyCommand;
+extern const Command kStudyCommand;
 #endif
 
 namespace {
@@ -20,7 +21,7 @@ namespace {
 const std::vector<const Command*> kCommands = {
     &kRunCommand,    &kInfoCommand,          &kGenerateCommand, &kSummaryCommand, &kMakeSdmCommand,
 #ifdef QUORVEX_HOST_NIFTI
-    &kRenderCommand, &kGenerateStudyCommand,
+    &kRenderCommand, &kGenerateStudyCommand, &kStudyCommand,
 #endif
 };
 

@@ -9,6 +9,8 @@
 #include <sstream>
 #include <system_error>
 
+#include <sys/stat.h>
+
 #include <nlohmann/json.hpp>
 
 #include "host/formats/AtomicFile.h"

@@ -1,0 +1,11 @@
+#include "host/research/StudyComparison.h"
+
+#include "host/formats/HostErrors.h"
+
+namespace corvantis {
+
+RunComparison studyComparison() {
+    return [](const CompareRequest&) { throw DocumentError("this build of Corvantis cannot compare runs yet"); };
+}
+
+} // namespace corvantis
