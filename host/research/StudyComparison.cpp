@@ -5,7 +5,7 @@
 namespace corvantis {
 
 RunComparison studyComparison() {
-    return [](const CompareRequest&) { throw DocumentError("this build of Corvantis cannot compare runs yet"); };
+    return [](const StudyRunRequest&) { throw DocumentError("this build of Corvantis cannot compare runs yet"); };
 }
 
 } // namespace corvantis

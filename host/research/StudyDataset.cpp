@@ -288,8 +288,13 @@ GeneratedRun generateRun(const StudyDatasetShape& shape, const RunSignals& signa
     return run;
 }
 
-// The mean over the voxels of one tissue, or of the whole head without one.
+// The mean over the voxels of one tissue, or of the whole head without one; a
+// grid too coarse to hold any voxel of the tissue gives the whole head's.
 Course tissueMean(const GeneratedRun& run, int32_t volumes, std::optional<Tissue> tissue) {
+    if (tissue &&
+        std::none_of(run.voxels.begin(), run.voxels.end(), [&](const Voxel& v) { return v.tissue == *tissue; })) {
+        tissue.reset();
+    }
     const std::size_t count = run.voxels.size();
     Course mean(static_cast<std::size_t>(volumes), 0.0);
     for (std::size_t t = 0; t < mean.size(); ++t) {

@@ -32,7 +32,7 @@ std::string absolutePath(const std::string& path) {
 }
 
 // The inputs that decide a run's results, each with what tells a changed file.
-Json inputIdentities(const CompareRequest& request) {
+Json inputIdentities(const StudyRunRequest& request) {
     Json inputs = Json::array();
     for (const std::string& path : {request.bold, request.confounds, request.events, request.mask}) {
         if (path.empty()) continue;
@@ -48,8 +48,8 @@ Json inputIdentities(const CompareRequest& request) {
     return inputs;
 }
 
-CompareRequest requestFor(const PreprocessedRun& run, const StudyModels& models, const fs::path& work) {
-    CompareRequest request;
+StudyRunRequest requestFor(const PreprocessedRun& run, const StudyModels& models, const fs::path& work) {
+    StudyRunRequest request;
     request.bold = absolutePath(run.bold);
     request.confounds = absolutePath(run.confounds);
     request.events = absolutePath(run.events);
@@ -60,7 +60,7 @@ CompareRequest requestFor(const PreprocessedRun& run, const StudyModels& models,
     return request;
 }
 
-Json optionsOf(const CompareRequest& request) { return {{"model1", request.model1}, {"model2", request.model2}}; }
+Json optionsOf(const StudyRunRequest& request) { return {{"model1", request.model1}, {"model2", request.model2}}; }
 
 fs::path runFolder(const PreprocessedRun& run, const std::string& outputRoot) {
     return fs::path(outputRoot) / run.folder;
@@ -94,7 +94,7 @@ bool outputsPresent(const Json& record, const fs::path& folder) {
     return true;
 }
 
-bool recordIsCurrent(const Json& record, const CompareRequest& request, const fs::path& folder) {
+bool recordIsCurrent(const Json& record, const StudyRunRequest& request, const fs::path& folder) {
     return record.value("version", 0) == kRecordVersion && record.value("status", std::string()) == "done" &&
            record.value("inputs", Json()) == inputIdentities(request) &&
            record.value("options", Json()) == optionsOf(request) && outputsPresent(record, folder);
@@ -199,7 +199,7 @@ RunOutcome runStudyParticipant(const PreprocessedRun& run, const StudyModels& mo
     const fs::path folder = runFolder(run, outputRoot);
     const fs::path recordPath = folder / studyOutputName(run.id, label, "record");
     const fs::path work = folder / ("." + run.id + "_model-" + label + ".partial");
-    CompareRequest request = requestFor(run, models, work);
+    StudyRunRequest request = requestFor(run, models, work);
     RunOutcome outcome;
     outcome.runId = run.id;
     fs::create_directories(folder);

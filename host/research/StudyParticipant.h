@@ -23,7 +23,7 @@ struct StudyModels {
 
 // What one comparison gets: absolute paths (events and mask empty when none),
 // the two strategies, and the folder to write everything into.
-struct CompareRequest {
+struct StudyRunRequest {
     std::string bold, confounds, events, mask;
     std::string model1, model2;
     std::string outputFolder;
@@ -32,7 +32,7 @@ struct CompareRequest {
 // Compares one run, writing into request.outputFolder the maps and a file
 // whose name ends in "summary.json" that lists them. Throws on any failure;
 // the exception's message becomes the run's error.
-using RunComparison = std::function<void(const CompareRequest&)>;
+using RunComparison = std::function<void(const StudyRunRequest&)>;
 
 struct RunOutcome {
     enum class State { Done, Skipped, Failed };
