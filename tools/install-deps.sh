@@ -3,11 +3,14 @@
 set -euo pipefail
 # libnifti2-dev, libpng-dev, libstb-dev: NIfTI and pictures in the native host;
 # libdeflate-dev: the gzip compression of NIfTI copies;
-# nlohmann-json3-dev: studies' JSON records; snakemake: the study workflow; chromium: the report's test;
-# python3-nibabel: the tests read its NIfTI files independently of niftilib.
+# python3-nibabel: the tests read its NIfTI files independently of niftilib;
+# libboost-math-dev, nlohmann-json3-dev: p-values and summary.json of comparisons, studies' records;
+# python3-statsmodels, python3-scipy: the float64 reference the comparison tests check against;
+# snakemake: the study's workflow; chromium: the study report's test in a headless browser.
 # clang, libclang-rt-14-dev: the fuzz preset's libFuzzer builds.
 packages=(cmake g++ ninja-build libgtest-dev libgmock-dev libnifti2-dev libpng-dev libdeflate-dev libstb-dev
-          nlohmann-json3-dev snakemake chromium python3-nibabel clang libclang-rt-14-dev "$@")
+          libboost-math-dev nlohmann-json3-dev python3-statsmodels python3-scipy snakemake chromium
+          python3-nibabel clang libclang-rt-14-dev "$@")
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -12,6 +12,7 @@ extern const Command kSummaryCommand;
 extern const Command kMakeSdmCommand;
 #ifdef QUORVEX_HOST_NIFTI
 extern const Command kRenderCommand;
+extern const Command kCompareCommand;
 extern const Command kGenerateStudyCommand;
 extern const Command kStudyCommand;
 #endif
@@ -19,9 +20,9 @@ extern const Command kStudyCommand;
 namespace {
 
 const std::vector<const Command*> kCommands = {
-    &kRunCommand,    &kInfoCommand,          &kGenerateCommand, &kSummaryCommand, &kMakeSdmCommand,
+    &kRunCommand,    &kInfoCommand,    &kGenerateCommand,      &kSummaryCommand, &kMakeSdmCommand,
 #ifdef QUORVEX_HOST_NIFTI
-    &kRenderCommand, &kGenerateStudyCommand, &kStudyCommand,
+    &kRenderCommand, &kCompareCommand, &kGenerateStudyCommand, &kStudyCommand,
 #endif
 };
 

@@ -17,6 +17,7 @@
 #include "host/core/HostWarnings.h"
 #include "host/core/ParameterKinds.h"
 #include "host/core/PluginLibrary.h"
+#include "host/core/PluginSession.h"
 #include "host/core/RunDocument.h"
 #include "host/core/ServiceExports.h"
 #include "host/formats/FmrDocument.h"
@@ -133,14 +134,6 @@ const char kStartTask[] = "start";
 const char* const kDesignParameters[] = {"sdmfile1", "sdmfile2"};
 const char kThresholdParameter[] = "fmr_threshold";
 
-// What the dialog script beside the plug-in declares; read is false when there
-// was no script to read, and then nothing can be checked against it.
-struct DialogDeclarations {
-    bool read = false;
-    std::vector<ParameterDefault> parameters;
-    std::vector<std::string> tasks;
-};
-
 int32_t int32Option(const CommandLine& line, const std::string& name, int32_t fallback) {
     const std::optional<std::string> text = line.value(name);
     if (!text) {
@@ -206,21 +199,6 @@ std::vector<ParameterDefault> parameterSettings(const CommandLine& line) {
         settings.emplace_back(setting.substr(0, equals), setting.substr(equals + 1));
     }
     return settings;
-}
-
-DialogDeclarations readDialogScript(const PluginLibrary& plugin, HostWarnings& warnings) {
-    DialogDeclarations dialog;
-    const std::filesystem::path script =
-        std::filesystem::path(plugin.path()).parent_path() / plugin.text("getGUIScript");
-    try {
-        const std::string text = readTextFile(script.string(), "the dialog script");
-        dialog.parameters = parseDialogDefaults(text);
-        dialog.tasks = parseDialogTasks(text);
-        dialog.read = true;
-    } catch (const DocumentError& error) {
-        warnings.warn(std::string(error.what()) + "; the parameters start empty and --set is not checked");
-    }
-    return dialog;
 }
 
 // The dialog's defaults, then the settings, each of a declared parameter and of its kind.
@@ -338,21 +316,6 @@ std::vector<std::string> argumentsForVariant(const CommandLine& line) {
     return args;
 }
 
-// A plug-in must not let exceptions out; one that does ends the run.
-template <class Call>
-bool callPlugin(const char* what, Call call, bool& failed) {
-    try {
-        return call();
-    } catch (const std::exception& error) {
-        std::cerr << "Corvantis: error: the plug-in's " << what << " let an exception out: " << error.what()
-                  << std::endl;
-    } catch (...) {
-        std::cerr << "Corvantis: error: the plug-in's " << what << " let an exception out" << std::endl;
-    }
-    failed = true;
-    return false;
-}
-
 // The plug-in's whole life on the opened document; the exit status.
 int runWithDocument(const CommandLine& line, const HostSimulation& simulation,
                     const std::vector<ParameterDefault>& settings, std::optional<FmrDocument> document, Trace& trace,
@@ -375,11 +338,9 @@ int runWithDocument(const CommandLine& line, const HostSimulation& simulation,
 #endif
     }
 
-    std::unique_ptr<CVTSPluginInterface> object = plugin.create();
+    PluginSession session(plugin, services);
     bool failed = false;
-    const bool initialised = callPlugin(
-        "initPlugin", [&] { return object->initPlugin(); }, failed);
-    for (std::size_t i = 0; initialised && !failed && i < line.operands.size(); ++i) {
+    for (std::size_t i = 0; session.initialised() && !failed && i < line.operands.size(); ++i) {
         const std::string& task = line.operands[i];
         warnBeforeTask(task, dialog, services.parameters(), warnings);
         if (task == kStartTask) {
@@ -390,14 +351,12 @@ int runWithDocument(const CommandLine& line, const HostSimulation& simulation,
             }
         }
         const std::optional<StartCount> count = task == kStartTask ? countBeforeStart(services) : std::nullopt;
-        services.parameters().set("task", task);
-        callPlugin(
-            "execute", [&] { return object->execute(); }, failed);
+        failed = !session.execute(task);
         // A start that ended in an error analysed nothing worth counting.
         if (count && !failed && !services.messageBoxShown()) reportStart(*count, warnings);
     }
-    object.reset();
-    return initialised && !failed && !services.messageBoxShown() ? 0 : 1;
+    session.end();
+    return session.initialised() && !session.failed() && !failed && !services.messageBoxShown() ? 0 : 1;
 }
 
 // The files named on the command line that the run reads: the run, the plug-in

@@ -4,9 +4,10 @@
 
 namespace corvantis {
 
-int64_t countAnalysedVoxels(const TimeCourses& courses, float threshold) {
+std::vector<unsigned char> analysedVoxelMask(const TimeCourses& courses, float threshold) {
+    std::vector<unsigned char> mask(static_cast<std::size_t>(courses.voxels()), 0);
     if (courses.dataType() != kDataTypeFloat32 || courses.volumes() < 1) {
-        return 0;
+        return mask;
     }
     // Volume by volume, as the values lie in memory.
     std::vector<float> minima(static_cast<std::size_t>(courses.voxels()));
@@ -18,10 +19,13 @@ int64_t countAnalysedVoxels(const TimeCourses& courses, float threshold) {
             if (smallest > value) smallest = value;
         }
     }
+    for (std::size_t l = 0; l < minima.size(); ++l) mask[l] = minima[l] > threshold;
+    return mask;
+}
+
+int64_t countAnalysedVoxels(const TimeCourses& courses, float threshold) {
     int64_t analysed = 0;
-    for (const float smallest : minima) {
-        if (smallest > threshold) ++analysed;
-    }
+    for (const unsigned char inside : analysedVoxelMask(courses, threshold)) analysed += inside;
     return analysed;
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "host/formats/TimeCourses.h"
 
@@ -14,5 +15,8 @@ namespace corvantis {
 // in volume 0 fails the voxel and a NaN later is passed over; a run without
 // volumes analyses none. Float time courses only; 0 for any other data type.
 int64_t countAnalysedVoxels(const TimeCourses& courses, float threshold);
+
+// The same voxels marked one by one (1 analysed, 0 not), in the run's voxel order.
+std::vector<unsigned char> analysedVoxelMask(const TimeCourses& courses, float threshold);
 
 } // namespace corvantis

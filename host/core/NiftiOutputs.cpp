@@ -76,7 +76,7 @@ std::string niftiCopyPath(const std::string& path) {
     return (hasExtension ? path.substr(0, dot) : path) + ".nii.gz";
 }
 
-void writeMapAsNifti(const MapImage& map, const FmrDocument& run, const std::string& mapPath) {
+NiftiImagePtr mapAsNiftiImage(const MapImage& map, const FmrDocument& run) {
     const MapHeader& h = map.header();
     NiftiImagePtr image = newImage(h.DimX, h.DimY, h.DimZ, 1, DT_FLOAT32);
     applyGeometry(*image, run);
@@ -89,7 +89,11 @@ void writeMapAsNifti(const MapImage& map, const FmrDocument& run, const std::str
         image->intent_p2 = static_cast<float>(h.DF2);
     }
     std::snprintf(image->descrip, sizeof image->descrip, "Corvantis map, type %d", h.MapType);
-    writeNiftiImage(*image, niftiCopyPath(mapPath));
+    return image;
+}
+
+void writeMapAsNifti(const MapImage& map, const FmrDocument& run, const std::string& mapPath) {
+    writeNiftiImage(*mapAsNiftiImage(map, run), niftiCopyPath(mapPath));
 }
 
 void writeRunAsNifti(const FmrDocument& run) {

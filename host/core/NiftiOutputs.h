@@ -7,14 +7,19 @@
 #include "host/core/HostServices.h"
 #include "host/formats/FmrDocument.h"
 #include "host/formats/MapImage.h"
+#include "host/formats/NiftiImage.h"
 
 namespace corvantis {
 
 // The saved file's name with its extension replaced by ".nii.gz".
 std::string niftiCopyPath(const std::string& path);
 
-// The map's values, its thresholds as cal_min/cal_max and, for an F map
-// (MapType 4), intent NIFTI_INTENT_FTEST with DF1 and DF2. Throws SaveError.
+// The map's values as a 3D image with the run's geometry, its thresholds as
+// cal_min/cal_max and, for an F map (MapType 4), intent NIFTI_INTENT_FTEST with
+// DF1 and DF2. Throws SaveError.
+NiftiImagePtr mapAsNiftiImage(const MapImage& map, const FmrDocument& run);
+
+// That image written as the saved map's NIfTI copy. Throws SaveError.
 void writeMapAsNifti(const MapImage& map, const FmrDocument& run, const std::string& mapPath);
 
 // The document's time courses beside its .fmr. Throws SaveError.

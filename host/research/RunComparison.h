@@ -1,0 +1,45 @@
+// One run compared under two confound strategies, as a researcher asks for it:
+// both designs built from the pipeline's confounds table and checked before
+// anything runs, the plug-in run through its exports as the host runs it, the
+// F test's p-values and false-discovery-rate cut, and a summary. Everything is
+// made in a hidden folder inside the output folder and moved into place only
+// when all of it is written; summary.json comes last. Names: ComparisonNames.h.
+#pragma once
+
+#include <iosfwd>
+#include <optional>
+#include <string>
+
+#include "host/research/ComparisonSummary.h"
+
+namespace corvantis {
+
+struct CompareRequest {
+    std::string run;       // a 4D NIfTI-1 run (.nii, .nii.gz) or an .fmr
+    std::string confounds; // the pipeline's confounds table; its .json sidecar beside it is read when present
+    std::optional<std::string> events;
+    std::string model1; // confound strategies (ConfoundStrategy.h)
+    std::string model2;
+    std::string outDir; // made when missing
+    std::optional<std::string> mask;
+    // The plug-in's threshold; none picks it from the run's mean image
+    // (automaticThreshold). Not used with a mask.
+    std::optional<float> threshold;
+    double fdrQ = 0.05;
+    bool standardize = true;
+    std::string plugin; // the plug-in library; empty for the one beside the program
+};
+
+struct CompareResult {
+    ComparisonSummary summary;
+    std::string summaryPath;
+};
+
+// Progress lines go to progress, the plug-in's log lines too. Throws
+// DocumentError (DesignRefusal for a design that cannot be compared) for
+// unusable inputs, SaveError when an output cannot be written, and
+// std::runtime_error when the plug-in fails; the output folder then holds
+// nothing new.
+CompareResult compareRun(const CompareRequest& request, std::ostream& progress);
+
+} // namespace corvantis

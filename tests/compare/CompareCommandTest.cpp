@@ -1,0 +1,289 @@
+// The compare command end to end on a generated run with a pipeline-style
+// confounds table in raw scanner units, judged against an independent float64
+// reference in Python (statsmodels, scipy, nibabel).
+#include <cmath>
+#include <map>
+#include <memory>
+#include <sstream>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include "HostTestSupport.h"
+#include "host/formats/NiftiImage.h"
+
+namespace {
+
+using hosttest::Outcome;
+using nlohmann::json;
+
+const char kPython[] = "/usr/bin/python3";
+const std::string kScripts = COMPARE_TEST_SCRIPTS;
+
+std::string pythonMissing() {
+    static const std::string missing = [] {
+        const Outcome probe = hosttest::runProgram(kPython, {"-c", "import nibabel, numpy, scipy, statsmodels"});
+        return probe.status == 0 ? std::string()
+                                 : "python3 with nibabel, scipy and statsmodels is needed: " + probe.err;
+    }();
+    return missing;
+}
+
+#define SKIP_WITHOUT_PYTHON() \
+    do { \
+        if (!pythonMissing().empty()) GTEST_SKIP() << pythonMissing(); \
+    } while (false)
+
+class CompareCommand : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        folder_ = std::make_unique<testsupport::TempDir>();
+        if (!pythonMissing().empty()) return;
+        const Outcome made = hosttest::runProgram(kPython, {kScripts + "/make_compare_run.py", folder_->path()});
+        ASSERT_EQ(made.status, 0) << made.err;
+    }
+    static void TearDownTestSuite() { folder_.reset(); }
+
+    static std::string input(const std::string& name) { return folder_->file(name); }
+
+    // compare with the generated run and table, the given models and extra options.
+    static Outcome compare(const std::string& out, const std::string& model1, const std::string& model2,
+                           const std::vector<std::string>& extra = {}) {
+        std::vector<std::string> args = {
+            "compare", "--run", input("run.nii.gz"), "--model1", model1, "--model2", model2, "--out", out};
+        bool tableGiven = false;
+        for (const std::string& arg : extra) tableGiven = tableGiven || arg == "--confounds";
+        if (!tableGiven) {
+            args.push_back("--confounds");
+            args.push_back(input("confounds.tsv"));
+        }
+        args.insert(args.end(), extra.begin(), extra.end());
+        return hosttest::runProgram(hosttest::corvantisProgram(), args);
+    }
+
+    static json summaryOf(const std::string& out) { return json::parse(hosttest::readFile(out + "/summary.json")); }
+
+    // The "name value" lines of the reference script.
+    static std::map<std::string, double> reference(const std::string& mode, const std::string& out) {
+        const Outcome outcome = hosttest::runProgram(
+            kPython, {kScripts + "/reference_fit.py", mode, out, input("run.nii.gz"), input("mask.nii.gz")});
+        EXPECT_EQ(outcome.status, 0) << outcome.err;
+        std::map<std::string, double> values;
+        std::istringstream lines(outcome.out);
+        std::string name;
+        for (double value; lines >> name >> value;) values[name] = value;
+        return values;
+    }
+
+    static std::unique_ptr<testsupport::TempDir> folder_;
+};
+
+std::unique_ptr<testsupport::TempDir> CompareCommand::folder_;
+
+// The raw table: csf, white matter and global signal in the thousands, squares
+// near 1e8. Standardized by default, the fuller model must behave.
+TEST_F(CompareCommand, ThirtySixAgainstSixOnARawTableBehavesAndDecidesAsOnAZScoredOne) {
+    SKIP_WITHOUT_PYTHON();
+    const testsupport::TempDir work;
+    const std::string raw = work.file("raw");
+    const Outcome ran = compare(raw, "6P", "36P", {"--mask", input("mask.nii.gz")});
+    ASSERT_EQ(ran.status, 0) << ran.out << ran.err;
+    EXPECT_NE(ran.out.find("108 of 192 voxels analysed (inside the mask)"), std::string::npos) << ran.out;
+    const json s = summaryOf(raw);
+    EXPECT_EQ(s["voxels_analysed"], 108);
+    EXPECT_EQ(s["voxels_total"], 192);
+    EXPECT_EQ(s["volumes"], 100);
+    EXPECT_EQ(s["voxel_selection"]["method"], "mask");
+    EXPECT_TRUE(s["nested"].get<bool>());
+    EXPECT_EQ(s["model1"]["predictors"], 7);
+    EXPECT_EQ(s["model2"]["predictors"], 37);
+    EXPECT_EQ(s["f_df"], json({30, 63}));
+    EXPECT_GE(s["maps"]["f"]["min"].get<double>(), 0.0) << "a negative F between nested models";
+    EXPECT_GT(s["maps"]["tsnr2"]["min"].get<double>(), 0.0) << "model 2's tSNR must be positive wherever the run is";
+    EXPECT_EQ(s["maps"]["tsnr2"]["voxels"], 108);
+    EXPECT_LT(reference("means", raw)["mean_rel"], 1e-5) << "a cleaned run lost the data's mean";
+
+    const std::string z = work.file("z");
+    const Outcome zRan =
+        compare(z, "6P", "36P", {"--mask", input("mask.nii.gz"), "--confounds", input("confounds_z.tsv")});
+    ASSERT_EQ(zRan.status, 0) << zRan.err;
+    const json zs = summaryOf(z);
+    EXPECT_NEAR(s["share_tsnr_raised"].get<double>(), zs["share_tsnr_raised"].get<double>(), 1e-9);
+    EXPECT_EQ(s["median_delta_tsnr"].get<double>() > 0, zs["median_delta_tsnr"].get<double>() > 0);
+    EXPECT_NEAR(s["median_delta_tsnr"].get<double>(), zs["median_delta_tsnr"].get<double>(),
+                1e-3 * std::abs(zs["median_delta_tsnr"].get<double>()));
+}
+
+// The fault the standardization removes, shown so that the checks above are
+// known to see it: raw confounds carry their own means into the cleaned run.
+TEST_F(CompareCommand, WithoutStandardizingTheRawTableTheCleanedRunLosesItsMean) {
+    SKIP_WITHOUT_PYTHON();
+    const testsupport::TempDir work;
+    const std::string out = work.file("out");
+    const Outcome ran = compare(out, "6P", "36P", {"--mask", input("mask.nii.gz"), "--no-standardize"});
+    ASSERT_EQ(ran.status, 0) << ran.err;
+    EXPECT_GT(reference("means", out)["mean_rel"], 1e-2);
+}
+
+TEST_F(CompareCommand, MapsAndPValuesMatchAFloat64Reference) {
+    SKIP_WITHOUT_PYTHON();
+    const testsupport::TempDir work;
+    const std::string out = work.file("out");
+    const Outcome ran = compare(out, "6P", "24P", {"--mask", input("mask.nii.gz")});
+    ASSERT_EQ(ran.status, 0) << ran.err;
+    std::map<std::string, double> worst = reference("fit", out);
+    ASSERT_EQ(worst.size(), 4u);
+    EXPECT_LT(worst["tsnr_rel"], 1e-4);
+    EXPECT_LT(worst["r2adj_abs"], 1e-4);
+    EXPECT_LT(worst["f_rel"], 1e-4);
+    EXPECT_LT(worst["p_rel"], 1e-6);
+    const json s = summaryOf(out);
+    EXPECT_EQ(s["f_df"], json({18, 75}));
+    EXPECT_EQ(s["maps"]["neglog10p"]["voxels"], 108);
+    // The -log10(p) map says what it holds.
+    const corvantis::NiftiImagePtr p =
+        corvantis::readNiftiImage(out + "/" + s["maps"]["neglog10p"]["file"].get<std::string>(), false);
+    EXPECT_EQ(p->intent_code, NIFTI_INTENT_LOG10PVAL);
+    const int64_t surviving = s["fdr"]["voxels_surviving"];
+    EXPECT_NEAR(s["share_f_survives_fdr"].get<double>(), surviving / 108.0, 1e-12);
+    if (surviving > 0) {
+        EXPECT_NE(ran.out.find(std::to_string(surviving) + " voxels survive"), std::string::npos) << ran.out;
+    } else {
+        EXPECT_NE(ran.out.find("no voxel survives"), std::string::npos) << ran.out;
+    }
+}
+
+// A mask selects its voxels without changing a value inside it: the cleaned run
+// equals, inside the mask, that of a run whose threshold selects the same voxels;
+// outside it is 0.
+TEST_F(CompareCommand, AMaskChangesNoValueInside) {
+    SKIP_WITHOUT_PYTHON();
+    const testsupport::TempDir work;
+    const std::string masked = work.file("masked");
+    const std::string plain = work.file("plain");
+    ASSERT_EQ(compare(masked, "6P", "24P", {"--mask", input("mask.nii.gz")}).status, 0);
+    const Outcome thresholded = compare(plain, "6P", "24P", {"--threshold", "100"});
+    ASSERT_EQ(thresholded.status, 0) << thresholded.err;
+    EXPECT_EQ(summaryOf(plain)["voxels_analysed"], 108);
+    EXPECT_EQ(summaryOf(plain)["voxel_selection"]["threshold"], 100.0);
+    const std::string cleaned = "run_min_confounds_of_run_24P.nii.gz";
+    const corvantis::NiftiImagePtr a = corvantis::readNiftiImage(masked + "/" + cleaned, true);
+    const corvantis::NiftiImagePtr b = corvantis::readNiftiImage(plain + "/" + cleaned, true);
+    const corvantis::NiftiImagePtr data = corvantis::readNiftiImage(input("run.nii.gz"), true);
+    const corvantis::NiftiImagePtr mask = corvantis::readNiftiImage(input("mask.nii.gz"), true);
+    ASSERT_EQ(a->nvox, b->nvox);
+    const std::size_t voxels = mask->nvox;
+    int64_t differences = 0, outsideNotZero = 0, outsideChanged = 0;
+    for (std::size_t i = 0; i < a->nvox; ++i) {
+        const bool inside = corvantis::scaledValue(*mask, i % voxels) != 0.0;
+        const double va = corvantis::scaledValue(*a, i);
+        const double vb = corvantis::scaledValue(*b, i);
+        if (inside) {
+            differences += va != vb;
+        } else {
+            outsideNotZero += va != 0.0;
+            outsideChanged += vb != corvantis::scaledValue(*data, i);
+        }
+    }
+    EXPECT_EQ(differences, 0);
+    EXPECT_EQ(outsideNotZero, 0);
+    EXPECT_EQ(outsideChanged, 0) << "a threshold run keeps the data outside the analysed voxels";
+}
+
+TEST_F(CompareCommand, AutomaticThresholdIsReported) {
+    SKIP_WITHOUT_PYTHON();
+    const testsupport::TempDir work;
+    const Outcome ran = compare(work.file("out"), "6P", "24P");
+    ASSERT_EQ(ran.status, 0) << ran.err;
+    const json s = summaryOf(work.file("out"));
+    EXPECT_EQ(s["voxel_selection"]["method"], "threshold");
+    // The background (about 10) falls below, every brain voxel (600 and up) stays above.
+    EXPECT_GT(s["voxel_selection"]["threshold"].get<double>(), 20.0);
+    EXPECT_EQ(s["voxels_analysed"], 108);
+    EXPECT_NE(ran.out.find("Automatic threshold"), std::string::npos);
+}
+
+TEST_F(CompareCommand, ModelsThatAreNotNestedGetNoFTest) {
+    SKIP_WITHOUT_PYTHON();
+    const testsupport::TempDir work;
+    const std::string out = work.file("out");
+    const Outcome ran = compare(out, "wm_csf=basic", "6P", {"--mask", input("mask.nii.gz")});
+    ASSERT_EQ(ran.status, 0) << ran.err;
+    const json s = summaryOf(out);
+    EXPECT_FALSE(s["nested"].get<bool>());
+    EXPECT_TRUE(s["f_df"].is_null());
+    EXPECT_TRUE(s["share_f_survives_fdr"].is_null());
+    EXPECT_FALSE(s["maps"].contains("f"));
+    EXPECT_FALSE(s["maps"].contains("neglog10p"));
+    EXPECT_TRUE(s["maps"].contains("delta_tsnr"));
+    EXPECT_TRUE(s["maps"].contains("delta_r2adj"));
+    EXPECT_FALSE(s["warnings"].empty());
+    for (const std::string& name : hosttest::filesIn(out)) {
+        EXPECT_EQ(name.find("Fval"), std::string::npos) << name;
+    }
+}
+
+TEST_F(CompareCommand, ModelOneFullerIsRefusedWithTheHintToSwap) {
+    SKIP_WITHOUT_PYTHON();
+    const testsupport::TempDir work;
+    const std::string out = work.file("out");
+    const Outcome ran = compare(out, "36P", "6P", {"--mask", input("mask.nii.gz")});
+    EXPECT_EQ(ran.status, 1);
+    EXPECT_NE(ran.err.find("swap"), std::string::npos) << ran.err;
+    EXPECT_FALSE(hosttest::fileExists(out + "/summary.json"));
+    EXPECT_TRUE(!hosttest::fileExists(out) || hosttest::filesIn(out).empty());
+}
+
+TEST_F(CompareCommand, NoResidualDegreesOfFreedomIsRefused) {
+    SKIP_WITHOUT_PYTHON();
+    const testsupport::TempDir short20;
+    const Outcome made = hosttest::runProgram(kPython, {kScripts + "/make_compare_run.py", short20.path(), "20"});
+    ASSERT_EQ(made.status, 0) << made.err;
+    const std::string out = short20.file("out");
+    const Outcome ran =
+        hosttest::runProgram(hosttest::corvantisProgram(),
+                             {"compare", "--run", short20.file("run.nii.gz"), "--confounds",
+                              short20.file("confounds.tsv"), "--model1", "6P", "--model2", "36P", "--out", out});
+    EXPECT_EQ(ran.status, 1);
+    EXPECT_NE(ran.err.find("degrees of freedom"), std::string::npos) << ran.err;
+    EXPECT_TRUE(!hosttest::fileExists(out) || hosttest::filesIn(out).empty());
+}
+
+TEST_F(CompareCommand, ADuplicatedColumnIsReportedByRank) {
+    SKIP_WITHOUT_PYTHON();
+    const testsupport::TempDir work;
+    const std::string out = work.file("out");
+    const Outcome ran = compare(out, "6P", "6P,spare_a,spare_b", {"--mask", input("mask.nii.gz")});
+    ASSERT_EQ(ran.status, 0) << ran.err;
+    const json s = summaryOf(out);
+    EXPECT_EQ(s["model2"]["predictors"], 9);
+    EXPECT_EQ(s["model2"]["rank"], 8);
+    EXPECT_EQ(s["model2"]["residual_df"], 92);
+    // The F test counts the rank: one new direction, not two.
+    EXPECT_EQ(s["f_df"], json({1, 92}));
+    bool named = false;
+    for (const json& warning : s["warnings"])
+        named = named || warning.get<std::string>().find("spare_b") != std::string::npos;
+    EXPECT_TRUE(named) << s["warnings"].dump();
+}
+
+TEST_F(CompareCommand, CommandLineMistakes) {
+    const testsupport::TempDir work;
+    const std::string program = hosttest::corvantisProgram();
+    EXPECT_EQ(hosttest::runProgram(program, {"compare", "--run", "r.nii.gz"}).status, 2);
+    const Outcome q = hosttest::runProgram(program, {"compare", "--run", "r", "--confounds", "c", "--model1", "6P",
+                                                     "--model2", "24P", "--out", work.path(), "--fdr-q", "1.5"});
+    EXPECT_EQ(q.status, 2);
+    EXPECT_NE(q.err.find("--fdr-q takes a number between 0 and 1, not \"1.5\""), std::string::npos) << q.err;
+    const Outcome both =
+        hosttest::runProgram(program, {"compare", "--run", "r", "--confounds", "c", "--model1", "6P", "--model2", "24P",
+                                       "--out", work.path(), "--mask", "m", "--threshold", "3"});
+    EXPECT_EQ(both.status, 2);
+    const Outcome missing =
+        hosttest::runProgram(program, {"compare", "--run", work.file("none.nii.gz"), "--confounds", "c", "--model1",
+                                       "6P", "--model2", "24P", "--out", work.file("out")});
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_FALSE(hosttest::fileExists(work.file("out")));
+}
+
+} // namespace

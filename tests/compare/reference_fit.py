@@ -1,0 +1,85 @@
+"""An independent float64 reference for a compare output folder, printing one
+"name value" line per measure for the C++ test to judge.
+
+  reference_fit.py fit OUT RUN MASK
+      fits both designs of OUT (read back from the .sdm files) to every voxel
+      inside MASK with statsmodels' OLS and prints the largest deviations of
+      the maps: tsnr_rel (tSNR, relative), r2adj_abs (adjusted R squared,
+      absolute), f_rel (F, relative), p_rel (-log10 p against scipy's F
+      distribution at the F map's values and summary.json's df, relative).
+  reference_fit.py means OUT RUN MASK
+      prints mean_rel: the largest relative difference, over the voxels inside
+      MASK, between each cleaned run's temporal mean and the run's."""
+import json
+import sys
+
+import nibabel
+import numpy as np
+import statsmodels.api as sm
+from scipy.stats import f as f_distribution
+
+
+def read_sdm(path):
+    lines = open(path).read().splitlines()
+    header = {}
+    for line in lines:
+        if ":" in line and not line.startswith('"'):
+            key, value = line.split(":", 1)
+            header[key.strip()] = value.strip()
+    names_at = next(i for i, line in enumerate(lines) if line.startswith('"'))
+    rows = [list(map(float, line.split())) for line in lines[names_at + 1:] if line.strip()]
+    design = np.array(rows, dtype=np.float64)
+    assert design.shape == (int(header["NrOfDataPoints"]), int(header["NrOfPredictors"])), design.shape
+    return design, int(header["FirstConfoundPredictor"])
+
+
+def image(out, name):
+    return np.asarray(nibabel.load(out + "/" + name).dataobj, dtype=np.float64)
+
+
+def fit(design, first, y):
+    result = sm.OLS(y, design).fit()
+    p = design.shape[1]
+    confounds = slice(first - 1, p - 1)
+    cleaned = y - design[:, confounds] @ result.params[confounds]
+    n = len(y)
+    r2 = 1 - result.ssr / np.sum((y - y.mean()) ** 2)
+    return result.ssr, cleaned.mean() / cleaned.std(ddof=1), 1 - (1 - r2) * (n - 1) / (n - p - 1)
+
+
+def main():
+    mode, out, run_path, mask_path = sys.argv[1:5]
+    summary = json.load(open(out + "/summary.json"))
+    run = np.asarray(nibabel.load(run_path).dataobj, dtype=np.float32).astype(np.float64)
+    inside = np.asarray(nibabel.load(mask_path).dataobj) != 0
+    if mode == "means":
+        worst = 0.0
+        for name in summary["outputs"]:
+            if "_min_confounds_of_" in name:
+                cleaned = image(out, name)
+                ratio = np.abs(cleaned.mean(axis=3) - run.mean(axis=3)) / np.abs(run.mean(axis=3))
+                worst = max(worst, float(ratio[inside].max()))
+        print("mean_rel", repr(worst))
+        return
+    designs = [read_sdm(out + "/" + summary[m]["design"]) for m in ("model1", "model2")]
+    maps = {key: image(out, entry["file"]) for key, entry in summary["maps"].items()}
+    n = run.shape[3]
+    p1, p2 = designs[0][0].shape[1], designs[1][0].shape[1]
+    df1, df2 = summary["f_df"]
+    worst = {"tsnr_rel": 0.0, "r2adj_abs": 0.0, "f_rel": 0.0, "p_rel": 0.0}
+    for index in zip(*np.nonzero(inside)):
+        y = run[index]
+        (sse1, tsnr1, r2adj1), (sse2, tsnr2, r2adj2) = (fit(d, first, y) for d, first in designs)
+        f = ((sse1 - sse2) / (p2 - p1)) / (sse2 / (n - p2))
+        for key, value in (("tsnr1", tsnr1), ("tsnr2", tsnr2)):
+            worst["tsnr_rel"] = max(worst["tsnr_rel"], abs(maps[key][index] - value) / abs(value))
+        for key, value in (("r2adj1", r2adj1), ("r2adj2", r2adj2)):
+            worst["r2adj_abs"] = max(worst["r2adj_abs"], abs(maps[key][index] - value))
+        worst["f_rel"] = max(worst["f_rel"], abs(maps["f"][index] - f) / abs(f))
+        expected = -np.log10(f_distribution.sf(np.float32(maps["f"][index]), df1, df2))
+        worst["p_rel"] = max(worst["p_rel"], abs(maps["neglog10p"][index] - expected) / max(abs(expected), 1e-3))
+    for key, value in worst.items():
+        print(key, repr(float(value)))
+
+
+main()
