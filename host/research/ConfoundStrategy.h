@@ -86,6 +86,28 @@ const std::vector<StrategyPreset>& strategyPresets();
 // The component names, in the order their columns enter a design.
 const std::vector<std::string>& strategyComponents();
 
+// The pipeline table's columns the components read.
+struct PipelineColumns {
+    static constexpr const char* kAnatomicalCompCor = "a_comp_cor_";
+    static constexpr const char* kTemporalCompCor = "t_comp_cor_";
+    static constexpr const char* kCosine = "cosine";
+    static constexpr const char* kNonSteadyState = "non_steady_state_outlier";
+    static constexpr const char* kMotionOutlier = "motion_outlier";
+    static constexpr const char* kFramewiseDisplacement = "framewise_displacement";
+    static constexpr const char* kStandardizedDvars = "std_dvars";
+};
+
+// The base columns of motion, wm_csf and global_signal (empty for another name).
+const std::vector<std::string>& signalColumns(const std::string& component);
+
+// The suffixes of a level's columns, in the order they enter a design:
+// "" (the base), "_derivative1", "_power2", "_derivative1_power2".
+std::vector<std::string> levelSuffixes(ExpansionLevel level);
+
+// What a strategy puts in a design, one line per component, with the exact
+// column names or the rule that picks them.
+std::vector<std::string> describeColumns(const ConfoundStrategy& strategy);
+
 // The help's description of the grammar, the components and each preset with
 // its exact columns, generated from the tables the parser reads.
 std::string strategyHelp();

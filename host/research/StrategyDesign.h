@@ -31,6 +31,8 @@ struct DesignInputs {
     std::optional<int32_t> volumes; // the run's; needed without tables
     // Table columns of interest (names or glob patterns), before the confounds.
     std::vector<std::string> interest;
+    // Table confound columns (names or glob patterns), after the strategy's own.
+    std::vector<std::string> confounds;
     // Names or patterns among the chosen columns: add the first difference
     // and the square (and the square of the difference when both are asked).
     std::vector<std::string> derivatives;
@@ -42,8 +44,11 @@ struct DesignInputs {
 // How one column of the design came about, for the design's record.
 struct ColumnRecord {
     std::string name;
-    std::string source;         // e.g. "table confounds.tsv, column trans_x", "events, condition go"
-    std::string transformation; // e.g. "as in the table", "first difference (computed)", "HRF convolution"
+    std::string role;           // "interest", "confound" or "constant"
+    std::string source;         // "table", "events", "scrub" or "constant"
+    std::string file;           // the table or events file it comes from; empty for the constant
+    std::string from;           // the table column or the condition it is made from
+    std::string transformation; // e.g. "as in the table", "first difference, computed", "convolved with the HRF"
     std::size_t filled = 0;     // "n/a" values filled ...
     double fillValue = 0.0;     // ... with the mean of the defined ones
     bool standardized = false;
