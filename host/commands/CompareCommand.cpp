@@ -7,6 +7,7 @@
 #include "host/commands/Command.h"
 #include "host/commands/CommandLine.h"
 #include "host/core/Parameters.h"
+#include "host/formats/HostErrors.h"
 #include "host/research/ConfoundStrategy.h"
 #include "host/research/RunComparison.h"
 
