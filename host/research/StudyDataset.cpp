@@ -230,9 +230,9 @@ Loadings loadingsOf(const StudyDatasetShape& shape, int32_t x, int32_t y, int32_
     const double edge = std::exp(-std::pow((1.0 - voxel.radius) / 0.2, 2.0));
     for (double& w : l.motion) w = 220.0 * edge * uniform(rng);
     for (double& w : l.motionSquared) w = 60.0 * edge * uniform(rng);
-    l.csf = (voxel.tissue == Tissue::Csf ? 160.0 : 60.0) * (0.6 + 0.4 * uniform(rng));
-    l.whiteMatter = (voxel.tissue == Tissue::WhiteMatter ? 120.0 : 50.0) * (0.6 + 0.4 * uniform(rng));
-    l.global = 60.0 * (0.8 + 0.2 * uniform(rng));
+    l.csf = (voxel.tissue == Tissue::Csf ? 60.0 : 16.0) * (0.6 + 0.4 * uniform(rng));
+    l.whiteMatter = (voxel.tissue == Tissue::WhiteMatter ? 45.0 : 12.0) * (0.6 + 0.4 * uniform(rng));
+    l.global = 18.0 * (0.8 + 0.2 * uniform(rng));
     for (double& w : l.anatomical) w = 40.0 * uniform(rng);
     l.temporal = 30.0 * uniform(rng);
     for (double& w : l.drift) w = 900.0 * uniform(rng);
@@ -279,7 +279,7 @@ GeneratedRun generateRun(const StudyDatasetShape& shape, const RunSignals& signa
                     const std::size_t ts = static_cast<std::size_t>(t);
                     double v = voxelValue(loadings, signals, ts, noise, rng);
                     // The first volume before the magnetisation settles is brighter.
-                    if (t == 0 && nonSteadyStart) v *= 1.3;
+                    if (t == 0 && nonSteadyStart) v *= 1.2;
                     run.values[ts * count + l] = static_cast<float>(v);
                 }
             }
@@ -533,7 +533,8 @@ StudyDatasetFiles writeStudyDataset(const std::string& folder, const StudyDatase
         const std::string sub = "sub-" + twoDigits(subject);
         for (int32_t r = 1; r <= shape.runs; ++r) {
             const bool heavy = isHeavyMotionRun(shape, subject, r);
-            const bool nonSteadyStart = r == 1;
+            // One run starts before the magnetisation settles, as the table marks.
+            const bool nonSteadyStart = subject == 1 && r == 1;
             std::mt19937 rng(shape.seed * 7919u + static_cast<uint32_t>(subject) * 101u + static_cast<uint32_t>(r));
             const RunSignals signals = runSignals(shape.volumes, heavy, rng);
             const GeneratedRun run = generateRun(shape, signals, nonSteadyStart, rng);
