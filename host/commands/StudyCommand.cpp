@@ -49,7 +49,7 @@ participant  compares each selected run, one after another: builds both designs
 group        collects every selected run into OUTPUT/group.tsv and the page
              OUTPUT/report.html (self-contained: the decision, plots across runs,
              one row per run with pictures of its maps, every warning). The
-             status is 1 when a run failed or has not run.
+             status is 1 when a run failed or has not run (0 with --keep-going).
 
 Outputs, in OUTPUT/sub-XX/[ses-YY/]func/, named RUN_model-LABEL_... where LABEL
 is the two models' names joined by "vs", letters and digits only (24Pvs36P):
@@ -69,10 +69,12 @@ Options:
   --run LABEL                only this run ("1" also takes "01"); repeatable
   --run-id RUN               exactly the run of that name (one job of a workflow)
   --no-mask                  ignore the brain masks; voxels are chosen as compare does
-  --list-runs                print the selected runs' names, one a line, and stop
-  --keep-going               participant: a failed run leaves status 0 (its record
-                             keeps the error for the group level), as a workflow
-                             engine needs to go on to the group level
+  --list-runs                print each selected run's name and the path of its
+                             record inside OUTPUT, tab-separated, one run a line,
+                             and stop (the workflow's list of jobs)
+  --keep-going               a failed run leaves status 0: participant records it
+                             for the group level, group still lists it; so that a
+                             workflow engine goes on and keeps the report
 
 Example:
   Corvantis generate-study study
@@ -123,7 +125,8 @@ int participantLevel(const std::vector<PreprocessedRun>& runs, const StudyModels
     return keepGoing ? 0 : 1;
 }
 
-int groupLevel(const std::vector<PreprocessedRun>& runs, const StudyModels& models, const std::string& output) {
+int groupLevel(const std::vector<PreprocessedRun>& runs, const StudyModels& models, const std::string& output,
+               bool keepGoing) {
     const StudyGroup group = collectStudyGroup(runs, models, output);
     fs::create_directories(output);
     const std::string table = groupTableText(group);
@@ -139,7 +142,7 @@ int groupLevel(const std::vector<PreprocessedRun>& runs, const StudyModels& mode
         if (row.status != "done") std::cerr << " " << row.run.id << " (" << row.status << ")";
     }
     std::cerr << std::endl;
-    return 1;
+    return keepGoing ? 0 : 1;
 }
 
 int study(const std::vector<std::string>& args) { return runStudyCommand(args, studyComparison()); }
@@ -181,14 +184,18 @@ int runStudyCommand(const std::vector<std::string>& args, const RunComparison& c
     const std::vector<PreprocessedRun> runs =
         findPreprocessedRuns(derivatives, line.value("bids-dir").value_or(""), selection);
     if (line.has("list-runs")) {
-        for (const PreprocessedRun& run : runs) std::cout << run.id << "\n";
+        for (const PreprocessedRun& run : runs) {
+            std::cout << run.id << "\t"
+                      << fs::path(runRecordPath(run, models, output)).lexically_relative(output).generic_string()
+                      << "\n";
+        }
         std::cout << std::flush;
         return 0;
     }
     if (level == "participant") {
         return participantLevel(runs, models, output, derivatives, line.has("keep-going"), compare);
     }
-    return groupLevel(runs, models, output);
+    return groupLevel(runs, models, output, line.has("keep-going"));
 }
 
 extern const Command kStudyCommand = {"study", "compare two confound models on every run of a study, then report",
