@@ -215,7 +215,7 @@ h1{font-size:1.5em}h2{font-size:1.2em;border-bottom:1px solid #ccc;padding-botto
 .verdict{font-size:1.3em;font-weight:600;margin:.3em 0}
 table{border-collapse:collapse;font-size:.9em}th,td{border:1px solid #ddd;padding:.3em .5em;text-align:right;vertical-align:top}
 th{background:#f4f4f4}td.name{text-align:left;font-family:monospace}tr.failed td{background:#fdecea}
-tr.outlier td.name{color:#c0392b;font-weight:600}td.maps{text-align:left}td.maps img{display:block;margin:.2em 0;image-rendering:pixelated}
+tr.outlier td.name{color:#c0392b;font-weight:600}td.maps{text-align:left;white-space:nowrap}td.maps img{display:inline-block;margin:.2em .3em .2em 0;image-rendering:pixelated}td.name{white-space:nowrap}
 figure{margin:.6em 0}figcaption{font-weight:600;font-size:.95em}.tick{font-size:11px;fill:#555}.outlier{font-size:11px;fill:#c0392b}
 .warnings li{margin:.2em 0}.warnings .failed{color:#b03020}.none{color:#888}code{background:#f4f4f4;padding:0 .2em})";
 
@@ -299,6 +299,10 @@ std::string warningList(const StudyGroup& group, const std::vector<std::string>&
     return html.str();
 }
 
+std::string runsWithoutResult(std::size_t count) {
+    return std::to_string(count) + (count == 1 ? " run has" : " runs have") + " no result";
+}
+
 } // namespace
 
 std::string studyDecision(const StudyGroup& group) {
@@ -310,8 +314,7 @@ std::string studyDecision(const StudyGroup& group) {
     }
     return "Model 2 (" + group.models.model2 + ") raises the median tSNR over model 1 (" + group.models.model1 +
            ") in " + std::to_string(raised) + " of " + std::to_string(known) + " runs" +
-           (known == group.rows.size() ? std::string(".")
-                                       : "; " + std::to_string(group.rows.size() - known) + " runs have no result.");
+           (known == group.rows.size() ? std::string(".") : "; " + runsWithoutResult(group.rows.size() - known) + ".");
 }
 
 std::string studyReportHtml(const StudyGroup& group) {
