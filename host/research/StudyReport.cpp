@@ -134,8 +134,11 @@ std::string stripPlot(const StudyGroup& group, GroupMeasure m) {
             << (outlier ? "#c0392b" : "#2c7fb8") << "\" fill-opacity=\"0.8\"><title>" << escaped(row.run.id) << ": "
             << label(*v) << "</title></circle>";
         if (outlier) {
-            svg << "<text x=\"" << fixed(x(*v), 1) << "\" y=\"" << fixed(y - 10, 1)
-                << "\" text-anchor=\"middle\" class=\"outlier\">" << escaped(row.run.id) << "</text>";
+            // Named beside its dot, inside the plot whichever end it lies at.
+            const double at = x(*v);
+            const char* anchor = at > 0.7 * width ? "end" : at < 0.3 * width ? "start" : "middle";
+            svg << "<text x=\"" << fixed(at, 1) << "\" y=\"" << fixed(y - 10, 1) << "\" text-anchor=\"" << anchor
+                << "\" class=\"outlier-label\">" << escaped(row.run.id) << "</text>";
         }
     }
     svg << "</svg></figure>";
@@ -209,14 +212,14 @@ std::string mapPictures(const GroupRow& row, std::vector<std::string>& warnings)
 }
 
 const char kStyle[] =
-    R"(body{font-family:system-ui,-apple-system,"Segoe UI",sans-serif;margin:2em;color:#222;max-width:1400px}
+    R"(body{font-family:system-ui,-apple-system,"Segoe UI",sans-serif;margin:2em;color:#222}
 h1{font-size:1.5em}h2{font-size:1.2em;border-bottom:1px solid #ccc;padding-bottom:.2em;margin-top:1.6em}
 #decision{background:#eef4fb;border:1px solid #b7cde6;border-radius:6px;padding:.8em 1.2em}
 .verdict{font-size:1.3em;font-weight:600;margin:.3em 0}
 table{border-collapse:collapse;font-size:.9em}th,td{border:1px solid #ddd;padding:.3em .5em;text-align:right;vertical-align:top}
 th{background:#f4f4f4}td.name{text-align:left;font-family:monospace}tr.failed td{background:#fdecea}
 tr.outlier td.name{color:#c0392b;font-weight:600}td.maps{text-align:left;white-space:nowrap}td.maps img{display:inline-block;margin:.2em .3em .2em 0;image-rendering:pixelated}td.name{white-space:nowrap}
-figure{margin:.6em 0}figcaption{font-weight:600;font-size:.95em}.tick{font-size:11px;fill:#555}.outlier{font-size:11px;fill:#c0392b}
+figure{margin:.6em 0}figcaption{font-weight:600;font-size:.95em}.tick{font-size:11px;fill:#555}.outlier-label{font-size:11px;fill:#c0392b}
 .warnings li{margin:.2em 0}.warnings .failed{color:#b03020}.none{color:#888}code{background:#f4f4f4;padding:0 .2em})";
 
 std::string decisionSection(const StudyGroup& group) {
