@@ -270,3 +270,41 @@ TEST(StudyReport, RendersInAHeadlessBrowserWithTheDecisionEveryRunAndEveryWarnin
 }
 
 } // namespace
+
+namespace {
+
+TEST(StudyCommand, RefusesMistakesBeforeAnythingRuns) {
+    TempDir dir;
+    const std::string program = hosttest::corvantisProgram();
+    const auto run = [&](std::vector<std::string> args) {
+        args.insert(args.begin(), "study");
+        return hosttest::runProgram(program, args);
+    };
+    fs::create_directories(dir.file("der/sub-01/anat"));
+    const hosttest::Outcome level = run({dir.file("der"), dir.file("out"), "subject"});
+    EXPECT_EQ(level.status, 2);
+    EXPECT_EQ(level.err.rfind("Corvantis: the level is participant or group, not \"subject\"\n", 0), 0u) << level.err;
+    const hosttest::Outcome same = run({dir.file("der"), dir.file("der"), "participant"});
+    EXPECT_EQ(same.status, 2);
+    EXPECT_NE(same.err.find("is the derivatives folder; results go to a folder of their own"), std::string::npos);
+    const hosttest::Outcome empty = run({dir.file("der"), dir.file("out"), "participant"});
+    EXPECT_EQ(empty.status, 1);
+    EXPECT_EQ(empty.err, "Corvantis: error: no preprocessed runs in \"" + dir.file("der") +
+                             "\": looked for sub-*/[ses-*/]func/*_desc-preproc_bold.nii.gz\n");
+    EXPECT_FALSE(fs::exists(dir.file("out")));
+    EXPECT_EQ(run({dir.file("der"), dir.file("out")}).status, 2);
+}
+
+TEST(StudyCommand, ListsTheRunsWithTheirRecordsAsTheWorkflowReadsThem) {
+    GeneratedStudy s(false);
+    const hosttest::Outcome listed = study(s, s.dir.file("out"), "participant", {"--list-runs", "--run", "2"});
+    ASSERT_EQ(listed.status, 0) << listed.err;
+    EXPECT_EQ(listed.out,
+              "sub-01_task-rest_run-2_space-MNI\tsub-01/func/sub-01_task-rest_run-2_space-MNI_model-"
+              "6Pvs24P_record.json\n"
+              "sub-02_task-rest_run-2_space-MNI\tsub-02/func/sub-02_task-rest_run-2_space-MNI_model-"
+              "6Pvs24P_record.json\n");
+    EXPECT_FALSE(fs::exists(s.dir.file("out")));
+}
+
+} // namespace
