@@ -4,7 +4,8 @@ set -euo pipefail
 # libnifti2-dev, libpng-dev, libstb-dev: NIfTI and pictures in the native host;
 # libdeflate-dev: the gzip compression of NIfTI copies;
 # python3-nibabel: the tests read its NIfTI files independently of niftilib;
-# libboost-math-dev, nlohmann-json3-dev: p-values and summary.json of comparisons, studies' records;
+# nlohmann-json3-dev: confound sidecars, design records, summary.json, studies' records;
+# libboost-math-dev: p-values of comparisons, the closed form event regressors are tested against;
 # python3-statsmodels, python3-scipy: the float64 reference the comparison tests check against;
 # snakemake: the study's workflow; chromium: the study report's test in a headless browser.
 # clang, libclang-rt-14-dev: the fuzz preset's libFuzzer builds.

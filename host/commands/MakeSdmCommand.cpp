@@ -3,6 +3,7 @@
 #include <cmath>
 #include <filesystem>
 #include <iostream>
+#include <sstream>
 
 #include "host/commands/Command.h"
 #include "host/commands/CommandLine.h"
@@ -151,7 +152,9 @@ RunFacts runFacts(const CommandLine& line, std::vector<std::string>& inputs) {
             throw UsageError("--tr must be a number of seconds above 0, not " + inQuotes(*tr));
         }
         if (facts.tr && std::abs(*facts.tr - *seconds) > 1e-6 * *seconds) {
-            throw UsageError("--tr " + *tr + " differs from the run's TR of " + std::to_string(*facts.tr) +
+            std::ostringstream runTr;
+            runTr << *facts.tr;
+            throw UsageError("--tr " + *tr + " differs from the run's TR of " + runTr.str() +
                              " s; leave --tr out to use the run's");
         }
         facts.tr = seconds;
@@ -182,8 +185,9 @@ ConfoundStrategy strategyOf(const CommandLine& line) {
 
 void warn(const std::string& message) { std::cerr << "Corvantis: warning: " << message << "\n"; }
 
-// The design and its record, both or neither: the record is staged first and
-// committed only once the design is written.
+// The design and its record, both or neither: each is staged in full beside
+// its target (the design first, so that a folder that takes no file is
+// reported by the design's name) and committed only once both are staged.
 void writeDesignAndRecord(const std::string& output, const std::string& recordPath, const BuiltDesign& built,
                           const DesignInputs& inputs) {
     if (!designRecordsSupported()) {
@@ -191,12 +195,15 @@ void writeDesignAndRecord(const std::string& output, const std::string& recordPa
         warn("this build writes no JSON record of the design (" + recordPath + ")");
         return;
     }
+    const std::string design = formatSdm(built.table);
     const std::string record = designRecordJson(built, inputs);
-    AtomicFile staged(recordPath);
-    staged.write(record.data(), record.size());
-    writeSdmFile(output, built.table);
+    AtomicFile stagedDesign(output);
+    stagedDesign.write(design.data(), design.size());
+    AtomicFile stagedRecord(recordPath);
+    stagedRecord.write(record.data(), record.size());
+    stagedDesign.commit();
     try {
-        staged.commit();
+        stagedRecord.commit();
     } catch (const SaveError&) {
         std::error_code ignored;
         std::filesystem::remove(output, ignored);

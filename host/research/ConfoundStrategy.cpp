@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
-#include <cstdio>
 
 namespace corvantis {
 
@@ -87,10 +86,18 @@ std::vector<std::string> split(const std::string& text, char separator) {
     return parts;
 }
 
+// The shortest decimal that reads back as the same double, in fixed notation:
+// the expanded strategy gives the very thresholds it was parsed from.
 std::string numberText(double value) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%g", value);
-    return text;
+    char text[400];
+    const auto result = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed);
+    return std::string(text, result.ptr);
+}
+
+// A fraction keeps its decimal point, which tells it from a count.
+std::string fractionText(double value) {
+    const std::string text = numberText(value);
+    return text.find('.') == std::string::npos ? text + ".0" : text;
 }
 
 double positiveNumber(const std::string& text, const std::string& what) {
@@ -280,7 +287,7 @@ void addItem(ConfoundStrategy& strategy, const std::string& item, bool inPreset)
 }
 
 std::string amountText(const CompCorChoice& choice) {
-    return choice.components ? std::to_string(*choice.components) : numberText(*choice.varianceFraction);
+    return choice.components ? std::to_string(*choice.components) : fractionText(*choice.varianceFraction);
 }
 
 std::string scrubText(const ScrubChoice& scrub) {

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
-#include <sstream>
 
 namespace corvantis {
 
@@ -131,9 +130,11 @@ Svd jacobiSvd(Matrix a) {
     return svd;
 }
 
+// A design's values are floats: what float rounding can hide is no dependence
+// the design can be trusted to be free of.
 double rankTolerance(const Svd& svd, std::size_t n) {
     const double largest = svd.values.empty() ? 0.0 : *std::max_element(svd.values.begin(), svd.values.end());
-    return static_cast<double>(std::max(n, svd.values.size())) * std::numeric_limits<double>::epsilon() * largest;
+    return static_cast<double>(std::max(n, svd.values.size())) * std::numeric_limits<float>::epsilon() * largest;
 }
 
 // The columns that are combinations of the columns before them: the null space

@@ -41,7 +41,9 @@ struct DesignCheck {
 
 // The standardized design: every non-constant column z-scored (divisor n), a
 // constant column scaled to the same norm; rank counts its singular values
-// above max(n, p) * machine epsilon * the largest (as numerical libraries do).
+// above max(n, p) * float epsilon (2^-23) * the largest, as numerical libraries
+// do for single precision: the design file holds floats, so a column that is
+// another's combination up to float rounding counts as dependent.
 // Throws DesignRefusal when no residual degree of freedom is left (rank >= n)
 // or a column is not finite; warns under 10 residual df and when columns are
 // linear combinations of others (naming them).

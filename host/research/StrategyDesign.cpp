@@ -1,6 +1,7 @@
 #include "host/research/StrategyDesign.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 
@@ -504,6 +505,13 @@ void checkNames(const std::vector<Draft>& drafts) {
 // Mean and standard deviation (divisor n); a column whose deviation is nothing
 // beside its size is constant: the design's own constant already stands for it.
 void standardizeInPlace(Draft& draft, bool standardize) {
+    // A difference or a square beyond the range of a double is no number to scale.
+    for (std::size_t t = 0; t < draft.values.size(); ++t) {
+        if (!std::isfinite(draft.values[t])) {
+            throw DocumentError("the column " + inQuotes(draft.record.name) + " holds " + numberText(draft.values[t]) +
+                                " in row " + std::to_string(t + 1) + ", which is not a finite float");
+        }
+    }
     const double n = static_cast<double>(draft.values.size());
     double mean = 0.0;
     double largest = 0.0;

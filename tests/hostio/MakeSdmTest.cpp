@@ -12,7 +12,7 @@
 #include "host/formats/ConfoundTable.h"
 #include "host/formats/HostErrors.h"
 #include "host/formats/SdmWriter.h"
-#include "host/research/DesignBuilder.h"
+#include "host/research/StrategyDesign.h"
 #include "tests/support/FloatBits.h"
 
 namespace {
@@ -111,13 +111,36 @@ TEST(ConfoundTable, RefusesTextsThatAreNotNumbersAndShortRows) {
 
 const char kMotion[] = "task\tx\ty\n1\tn/a\t0\n0\t1\t0.5\n1\t3\t-1\n0\t2\t2\n1\t6\t0\n";
 
+// Columns chosen by name, as make-sdm's --interest, --confounds, --derivatives
+// and --squares give them; raw values unless standardize is set.
+struct NamedColumns {
+    std::vector<std::string> interest;
+    std::vector<std::string> confounds;
+    std::vector<std::string> derivatives;
+    std::vector<std::string> squares;
+};
+
+corvantis::BuiltDesign build(const std::vector<corvantis::ConfoundTable>& tables, const NamedColumns& request,
+                             std::optional<int32_t> volumes, bool standardize = false) {
+    corvantis::DesignInputs inputs;
+    inputs.tables = tables;
+    inputs.interest = request.interest;
+    inputs.confounds = request.confounds;
+    inputs.derivatives = request.derivatives;
+    inputs.squares = request.squares;
+    inputs.volumes = volumes;
+    inputs.standardize = standardize;
+    return corvantis::buildStrategyDesign(inputs, corvantis::ConfoundStrategy{});
+}
+
 TEST(BuildDesign, OrdersBlocksFillsUndefinedValuesAndExpands) {
-    corvantis::DesignRequest request;
+    NamedColumns request;
     request.interest = {"task"};
     request.confounds = {"x", "y"};
     request.derivatives = {"x"};
     request.squares = {"x", "y"};
-    const DesignTable d = corvantis::buildDesign({table(kMotion)}, request, 5);
+    const corvantis::BuiltDesign built = build({table(kMotion)}, request, 5);
+    const DesignTable& d = built.table;
     EXPECT_EQ(d.names, (std::vector<std::string>{"task", "x", "y", "x derivative", "x squared", "x derivative squared",
                                                  "y squared", "Constant"}));
     EXPECT_EQ(d.firstConfoundPredictor, 2);
@@ -128,12 +151,40 @@ TEST(BuildDesign, OrdersBlocksFillsUndefinedValuesAndExpands) {
     EXPECT_EQ(d.columns[5], (std::vector<float>{0.5625f, 4, 4, 1, 16}));
     EXPECT_EQ(d.columns[6], (std::vector<float>{0, 0.25f, 1, 4, 0}));
     EXPECT_EQ(d.columns[7], (std::vector<float>(5, 1.0f)));
+    // The record counts the fill of x: one "n/a", filled with 3.
+    EXPECT_EQ(built.columns[1].filled, 1u);
+    EXPECT_EQ(built.columns[1].fillValue, 3.0);
+    EXPECT_EQ(built.columns[2].filled, 0u);
+    EXPECT_FALSE(built.columns[1].standardized);
 }
 
-std::string refusal(const std::vector<corvantis::ConfoundTable>& tables, const corvantis::DesignRequest& request,
+TEST(BuildDesign, StandardizesEveryColumnButTheConstantByDefault) {
+    NamedColumns request;
+    request.interest = {"task"};
+    request.confounds = {"x", "y"};
+    request.squares = {"x"};
+    const corvantis::BuiltDesign built = build({table(kMotion)}, request, 5, true);
+    ASSERT_EQ(built.table.names.size(), 5u);
+    for (std::size_t j = 0; j + 1 < built.table.columns.size(); ++j) {
+        double mean = 0, squares = 0;
+        for (float v : built.table.columns[j]) mean += v;
+        mean /= 5;
+        for (float v : built.table.columns[j]) squares += (v - mean) * (v - mean);
+        EXPECT_NEAR(mean, 0.0, 1e-7) << built.table.names[j];
+        EXPECT_NEAR(std::sqrt(squares / 5), 1.0, 1e-6) << built.table.names[j];
+        EXPECT_TRUE(built.columns[j].standardized);
+    }
+    // x filled is 3 1 3 2 6: mean 3, sd sqrt(14/5); its record keeps both.
+    EXPECT_EQ(built.columns[1].mean, 3.0);
+    EXPECT_DOUBLE_EQ(built.columns[1].sd, std::sqrt(14.0 / 5.0));
+    EXPECT_FLOAT_EQ(built.table.columns[1][4], static_cast<float>(3.0 / std::sqrt(14.0 / 5.0)));
+    EXPECT_EQ(built.table.columns.back(), (std::vector<float>(5, 1.0f)));
+}
+
+std::string refusal(const std::vector<corvantis::ConfoundTable>& tables, const NamedColumns& request,
                     std::optional<int32_t> volumes) {
     try {
-        corvantis::buildDesign(tables, request, volumes);
+        build(tables, request, volumes);
     } catch (const corvantis::DocumentError& e) {
         return e.what();
     }
@@ -141,7 +192,7 @@ std::string refusal(const std::vector<corvantis::ConfoundTable>& tables, const c
 }
 
 TEST(BuildDesign, RefusesUnknownAmbiguousAndRepeatedColumns) {
-    corvantis::DesignRequest request;
+    NamedColumns request;
     request.confounds = {"z"};
     EXPECT_EQ(refusal({table(kMotion)}, request, 5), "no table has a column \"z\"");
     request.confounds = {"x"};
@@ -156,12 +207,38 @@ TEST(BuildDesign, RefusesUnknownAmbiguousAndRepeatedColumns) {
 }
 
 TEST(BuildDesign, RefusesTablesWhoseLengthIsNotTheRunsOrEachOthers) {
-    corvantis::DesignRequest request;
+    NamedColumns request;
     request.confounds = {"x"};
     EXPECT_EQ(refusal({table(kMotion)}, request, 6), "\"t.tsv\" has 5 rows; the run has 6 volumes");
     EXPECT_EQ(refusal({table(kMotion), table("w\n1\n", "u.tsv")}, request, std::nullopt),
               "\"u.tsv\" has 1 rows; \"t.tsv\" has 5");
     EXPECT_EQ(refusal({table("x\nn/a\n")}, request, 1), "the column \"x\" holds no defined value");
+}
+
+TEST(BuildDesign, RefusesAConstantColumnAndNamesADesignFileCannotHold) {
+    NamedColumns request;
+    request.confounds = {"c"};
+    EXPECT_EQ(refusal({table("c\tx\n4\t1\nn/a\t2\n4\t3\n")}, request, 3),
+              "the column \"c\" is constant (every value 4): the design's constant already stands for it; leave it "
+              "out");
+    request.confounds = {"a\"b"};
+    EXPECT_EQ(refusal({table("a\"b\n1\n2\n")}, request, 2),
+              "the column name \"a\"b\" cannot name a predictor of a design file (empty, or holding a quote or a "
+              "line break)");
+}
+
+TEST(BuildDesign, PatternsChooseEveryMatchingColumnInTableOrder) {
+    NamedColumns request;
+    request.confounds = {"cosine0[02]", "y*"};
+    request.squares = {"y?"};
+    const DesignTable d =
+        build({table("cosine00\tcosine01\tcosine02\ty1\ty2\n1\t2\t3\t4\t5\n2\t1\t5\t3\t1\n0\t0\t0\t1\t2\n")}, request,
+              3)
+            .table;
+    EXPECT_EQ(d.names,
+              (std::vector<std::string>{"cosine00", "cosine02", "y1", "y2", "y1 squared", "y2 squared", "Constant"}));
+    request.confounds = {"z*"};
+    EXPECT_EQ(refusal({table(kMotion)}, request, 5), "no column of the tables matches the pattern \"z*\"");
 }
 
 TEST(MakeSdmCommand, WritesTheDesignTheReaderReadsAndRefusesUnknownColumns) {
@@ -175,7 +252,24 @@ TEST(MakeSdmCommand, WritesTheDesignTheReaderReadsAndRefusesUnknownColumns) {
     const SDMFile read = readSDMFile(dir.file("m.sdm"));
     EXPECT_EQ(read.nrOfPredictors.value, 4);
     EXPECT_EQ(read.firstConfoundPredictor.value, 2);
-    EXPECT_EQ(read.predictorValues[2], (std::vector<float>{0, 0.5f, -1, 2, 0}));
+    // z-scored by default: y is 0 0.5 -1 2 0, mean 0.3, sd sqrt(4.8 / 5).
+    const double sd = std::sqrt(4.8 / 5.0);
+    for (std::size_t t = 0; t < 5; ++t) {
+        const double y[] = {0, 0.5, -1, 2, 0};
+        EXPECT_EQ(read.predictorValues[2][t], static_cast<float>((y[t] - 0.3) / sd)) << t;
+    }
+    // Five volumes for four predictors: one residual degree of freedom, warned about.
+    EXPECT_NE(
+        ok.err.find("Corvantis: warning: \"" + dir.file("m.sdm") + "\" leaves only 1 residual degrees of freedom"),
+        std::string::npos)
+        << ok.err;
+
+    const hosttest::Outcome raw =
+        hosttest::runProgram(hosttest::corvantisProgram(),
+                             {"make-sdm", "--table", dir.file("confounds.tsv"), "--interest", "task", "--confounds",
+                              "x,y", "--fmr", fmr, "--no-standardize", "--output", dir.file("raw.sdm")});
+    ASSERT_EQ(raw.status, 0) << raw.err;
+    EXPECT_EQ(readSDMFile(dir.file("raw.sdm")).predictorValues[2], (std::vector<float>{0, 0.5f, -1, 2, 0}));
 
     const hosttest::Outcome unknown =
         hosttest::runProgram(hosttest::corvantisProgram(), {"make-sdm", "--table", dir.file("confounds.tsv"),

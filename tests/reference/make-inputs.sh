@@ -4,6 +4,7 @@
 # task, a drift and a rotation; model 2: task, three drifts and three
 # translations; each with a trailing constant). The stored files are the
 # reference's inputs as they are; this script is a record, not a build step.
+# (The designs keep the raw values, as make-sdm wrote them before it z-scored by default.)
 # usage: make-inputs.sh BIN OUTDIR
 set -euo pipefail
 bin=$(cd "$1" && pwd); out=$2
@@ -17,6 +18,6 @@ mkdir -p "$out"; cp "$scratch/gen/run.fmr" "$scratch/gen/run.stc" "$out/"
 } > "$scratch/regressors.tsv"
 cd "$out"
 "$bin/Corvantis" make-sdm --table "$scratch/regressors.tsv" --fmr run.fmr --interest task \
-    --confounds drift1,rot_x --output model1.sdm
+    --confounds drift1,rot_x --no-standardize --output model1.sdm
 "$bin/Corvantis" make-sdm --table "$scratch/regressors.tsv" --fmr run.fmr --interest task \
-    --confounds drift1,drift2,drift3,trans_x,trans_y,trans_z --output model2.sdm
+    --confounds drift1,drift2,drift3,trans_x,trans_y,trans_z --no-standardize --output model2.sdm

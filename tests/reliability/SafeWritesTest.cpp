@@ -81,6 +81,8 @@ std::string warningsIn(const std::string& err) {
 }
 
 const char kTable[] = "a\tb\n1\t2\n3\t5\n4\t4\n";
+// Long enough for a design of its columns to leave make-sdm nothing to warn about.
+const char kLongTable[] = "a\tb\n1\t2\n3\t5\n4\t4\n2\t7\n5\t1\n6\t3\n1\t9\n8\t2\n3\t3\n7\t6\n2\t8\n9\t1\n4\t5\n";
 
 std::vector<std::string> oneMapOnly(const Scenario& s, const std::string& designs) {
     std::vector<std::string> args = {
@@ -175,7 +177,7 @@ protected:
 };
 
 TEST_F(ReadOnlyTarget, ADesignFileIsNotSavedTheFailureIsReportedAndTheEarlierFileStays) {
-    const std::string table = dir.write("t.tsv", kTable);
+    const std::string table = dir.write("t.tsv", kLongTable);
     const std::string sdm = folder + "/m.sdm";
     hosttest::writeFile(sdm, "earlier design");
     ASSERT_EQ(chmod(folder.c_str(), 0555), 0);
@@ -309,7 +311,7 @@ TEST_F(FullDisk, ATraceThatDoesNotFitIsReportedAndTheEarlierTraceStays) {
 }
 
 TEST_F(FullDisk, ADesignFileThatDoesNotFitIsReportedAndTheEarlierFileStays) {
-    const std::string table = s.dir.write("t.tsv", kTable);
+    const std::string table = s.dir.write("t.tsv", kLongTable);
     const std::string sdm = disk + "/m.sdm";
     hosttest::writeFile(sdm, "earlier design");
     fill();

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <filesystem>
 #include <limits>
 #include <sstream>
 #include <string>
@@ -310,16 +311,25 @@ TEST_F(MakeSdmValues, TableValuesThatAreNotFiniteAreRefusedByColumnAndDataRow) {
 }
 
 TEST_F(MakeSdmValues, DesignValuesBeyondAFloatAreRefusedByColumnAndRow) {
-    expectRefused(makeSdm("task\tx\n1\t2\n0\t1e20\n1\t3\n", {"--confounds", "x", "--squares", "x"}),
+    // Kept raw, a square or a difference can leave the range of a float.
+    expectRefused(makeSdm("task\tx\n1\t2\n0\t1e20\n1\t3\n", {"--confounds", "x", "--squares", "x", "--no-standardize"}),
                   "the column \"x squared\" holds 1e+40 in row 2, which is not a finite float");
-    expectRefused(makeSdm("task\tx\n1\t2\n0\t1e39\n", {"--confounds", "x"}),
+    expectRefused(makeSdm("task\tx\n1\t2\n0\t1e39\n", {"--confounds", "x", "--no-standardize"}),
                   "the column \"x\" holds 1e+39 in row 2, which is not a finite float");
-    expectRefused(makeSdm("x\n1e308\n-1e308\n", {"--interest", "x", "--derivatives", "x"}),
+    expectRefused(makeSdm("x\n1e308\n-1e308\n", {"--interest", "x", "--derivatives", "x", "--no-standardize"}),
                   "the column \"x\" holds 1e+308 in row 1, which is not a finite float");
-    expectRefused(makeSdm("x\n1e38\n-3e38\n1e38\n", {"--interest", "x", "--derivatives", "x"}),
+    expectRefused(makeSdm("x\n1e38\n-3e38\n1e38\n", {"--interest", "x", "--derivatives", "x", "--no-standardize"}),
                   "the column \"x derivative\" holds -4e+38 in row 2, which is not a finite float");
-    const Outcome ok = makeSdm("task\tx\n1\t2\n0\t1e18\n1\t3\n", {"--confounds", "x", "--squares", "x"});
+    const Outcome ok = makeSdm("task\tx\n1\t2\n0\t1e18\n1\t3\n1\t4\n0\t-2\n",
+                               {"--confounds", "x", "--squares", "x", "--no-standardize"});
     EXPECT_EQ(ok.status, 0) << ok.err;
+    // z-scored (the default), values beyond a float are scaled into its range; a
+    // difference beyond the range of a double is refused all the same.
+    const Outcome scaled = makeSdm("task\tx\n1\t2\n0\t1e39\n1\t3\n0\t1\n1\t2\n", {"--confounds", "x"});
+    EXPECT_EQ(scaled.status, 0) << scaled.err;
+    std::filesystem::remove(dir.file("m.sdm"));
+    expectRefused(makeSdm("x\n1e308\n-1e308\n", {"--interest", "x", "--derivatives", "x"}),
+                  "the column \"x derivative\" holds -inf in row 1, which is not a finite float");
 }
 
 } // namespace
