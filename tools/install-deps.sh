@@ -2,14 +2,14 @@
 # Installs the Debian packages the build and the tests need, when missing.
 set -euo pipefail
 # libnifti2-dev, libpng-dev, libstb-dev: NIfTI and pictures in the native host;
-# libdeflate-dev: the gzip compression of NIfTI copies;
+# libisal-dev: gzip (ISA-L) for .nii.gz runs and outputs;
 # python3-nibabel: the tests read its NIfTI files independently of niftilib;
 # nlohmann-json3-dev: confound sidecars, design records, summary.json, studies' records;
 # libboost-math-dev: p-values of comparisons, the closed form event regressors are tested against;
 # python3-statsmodels, python3-scipy: the float64 reference the comparison tests check against;
 # snakemake: the study's workflow; chromium: the study report's test in a headless browser.
 # clang, libclang-rt-14-dev: the fuzz preset's libFuzzer builds.
-packages=(cmake g++ ninja-build libgtest-dev libgmock-dev libnifti2-dev libpng-dev libdeflate-dev libstb-dev
+packages=(cmake g++ ninja-build libgtest-dev libgmock-dev libnifti2-dev libpng-dev libisal-dev libstb-dev
           libboost-math-dev nlohmann-json3-dev python3-statsmodels python3-scipy snakemake chromium
           python3-nibabel clang libclang-rt-14-dev "$@")
 missing=()

@@ -12,6 +12,8 @@ extern const Command kSummaryCommand;
 extern const Command kMakeSdmCommand;
 #ifdef QUORVEX_HOST_NIFTI
 extern const Command kRenderCommand;
+#endif
+#ifdef QUORVEX_HOST_COMPARE
 extern const Command kCompareCommand;
 extern const Command kGenerateStudyCommand;
 extern const Command kStudyCommand;
@@ -20,9 +22,12 @@ extern const Command kStudyCommand;
 namespace {
 
 const std::vector<const Command*> kCommands = {
-    &kRunCommand,    &kInfoCommand,    &kGenerateCommand,      &kSummaryCommand, &kMakeSdmCommand,
+    &kRunCommand,     &kInfoCommand, &kGenerateCommand, &kSummaryCommand, &kMakeSdmCommand,
 #ifdef QUORVEX_HOST_NIFTI
-    &kRenderCommand, &kCompareCommand, &kGenerateStudyCommand, &kStudyCommand,
+    &kRenderCommand,
+#endif
+#ifdef QUORVEX_HOST_COMPARE
+    &kCompareCommand, &kGenerateStudyCommand, &kStudyCommand,
 #endif
 };
 

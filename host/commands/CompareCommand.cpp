@@ -8,6 +8,7 @@
 #include "host/commands/CommandLine.h"
 #include "host/core/Parameters.h"
 #include "host/formats/HostErrors.h"
+#include "host/formats/WorkerThreads.h"
 #include "host/research/ConfoundStrategy.h"
 #include "host/research/RunComparison.h"
 
@@ -21,6 +22,7 @@ Usage:
   Corvantis compare --run RUN --confounds TABLE [--events EVENTS]
                     --model1 STRATEGY --model2 STRATEGY --out DIR
                     [--mask MASK] [--threshold auto|N] [--fdr-q Q] [--no-standardize]
+                    [--threads N]
 
 Builds a design for each strategy from the confounds table a preprocessing
 pipeline wrote for the run, checks both designs, fits both to every selected
@@ -65,6 +67,11 @@ The test:
   --fdr-q Q             the false discovery rate of the Benjamini-Hochberg
                         threshold of the F test's p-values (default 0.05)
 
+Speed:
+  --threads N           read and write .nii.gz with N threads (1 to 1024;
+                        default: the machine's cores); the files are the same
+                        whatever N
+
 Checks before anything runs: a model with no residual degrees of freedom is
 refused, one with under 10 is warned about; columns that are combinations of
 others are named and the rank is used for the degrees of freedom; model 1
@@ -72,8 +79,12 @@ fuller than model 2 is refused (swap them); models that are not nested get no
 F map and no p-values (the summary says "nested": false) while tSNR and
 adjusted R squared still compare.
 
-Outputs in DIR (RUN is the run's name without .nii.gz, S1 and S2 the
-strategies; files of a NIfTI run are .nii.gz, of an .fmr run .map and .fmr):
+Outputs:
+  --out DIR             the folder everything is written into, made when
+                        missing; earlier outputs of the same run and strategies
+                        in it are replaced, inputs never
+In DIR (RUN is the run's name without .nii.gz, S1 and S2 the strategies as
+given, "," as "+"; files of a NIfTI run are .nii.gz, of an .fmr run .map and .fmr):
   RUN_S1.sdm, RUN_S2.sdm and their .json records   the two designs
   RUN_S1_tSNR_residuals, RUN_S2_tSNR_residuals     tSNR of each model's residuals
   RUN_S2_tSNR_diff_RUN_S1                          model 2's tSNR minus model 1's
@@ -109,8 +120,8 @@ nothing new); 2 for a mistake in the command line.
 )";
 
 const std::vector<OptionSpec> kOptions = {
-    {"run", true}, {"confounds", true}, {"events", true},    {"model1", true}, {"model2", true},
-    {"out", true}, {"mask", true},      {"threshold", true}, {"fdr-q", true},  {"no-standardize", false},
+    {"run", true},  {"confounds", true}, {"events", true}, {"model1", true},          {"model2", true},  {"out", true},
+    {"mask", true}, {"threshold", true}, {"fdr-q", true},  {"no-standardize", false}, {"threads", true},
 };
 
 std::string required(const CommandLine& line, const std::string& name) {
@@ -143,6 +154,20 @@ double fdrQOf(const CommandLine& line) {
         throw UsageError("--fdr-q takes a number between 0 and 1, not " + inQuotes(*text));
     }
     return q;
+}
+
+// The largest --threads, as for the run command.
+constexpr int32_t kMaxThreads = 1024;
+
+int threadsOf(const CommandLine& line) {
+    const std::optional<std::string> text = line.value("threads");
+    if (!text) return machineThreads();
+    const std::optional<int32_t> value = parseInt32(*text);
+    if (!value || *value < 1 || *value > kMaxThreads) {
+        throw UsageError("--threads takes a whole number from 1 to " + std::to_string(kMaxThreads) + ", not " +
+                         inQuotes(*text));
+    }
+    return *value;
 }
 
 void checkStrategy(const std::string& option, const std::string& text) {
@@ -178,6 +203,7 @@ int compare(const std::vector<std::string>& args) {
     request.threshold = thresholdOf(line);
     request.fdrQ = fdrQOf(line);
     request.standardize = !line.has("no-standardize");
+    request.threads = threadsOf(line);
     const CompareResult result = compareRun(request, std::cout);
     std::cout << "Summary: " << result.summaryPath << std::endl;
     return 0;

@@ -6,6 +6,7 @@
 #include "host/commands/CommandLine.h"
 #include "host/commands/OutputCheck.h"
 #include "host/core/RunDocument.h"
+#include "host/core/SavedMap.h"
 #include "host/formats/HostErrors.h"
 #include "host/formats/RunFiles.h"
 #include "host/research/MapPicture.h"
@@ -16,7 +17,8 @@ namespace {
 
 const char kHelp[] = R"(Usage: Corvantis render [--fmr RUN] [--zoom N] MAP... -o FILE.png
 
-Draws each .map as a panel of the picture, one below the other: a title with
+Draws each map (a .map, or a NIfTI map a run wrote: .nii or .nii.gz) as a
+panel of the picture, one below the other: a title with
 the map's file name and thresholds, its slices side by side (slice 0 top left,
 y upwards) over the run's mean image in grey, and a colour bar. Values at or
 beyond the lower threshold are coloured up to the upper threshold: red to
@@ -77,7 +79,7 @@ int render(const std::vector<std::string>& args) {
     refuseOutputOverInput("--output", *output, inputs);
     std::vector<MapPanel> panels;
     for (const std::string& path : line.operands) {
-        panels.push_back({std::filesystem::path(path).filename().string(), readMapFile(path)});
+        panels.push_back({std::filesystem::path(path).filename().string(), readSavedMap(path)});
     }
     std::vector<float> mean;
     if (const auto fmr = line.value("fmr")) {

@@ -1,6 +1,9 @@
 // The default command: one plug-in run from loading to destruction.
 #include <algorithm>
 #include <charconv>
+#include <chrono>
+#include <cstdio>
+#include <ctime>
 #include <deque>
 #include <filesystem>
 #include <fstream>
@@ -24,6 +27,7 @@
 #include "host/formats/HostErrors.h"
 #ifdef QUORVEX_HOST_NIFTI
 #include "host/core/NiftiOutputs.h"
+#include "host/formats/WorkerThreads.h"
 #endif
 #include "host/commands/Command.h"
 #include "host/commands/OutputCheck.h"
@@ -50,7 +54,10 @@ The document:
                         or .nii.gz, any stored type, scaled to float32), as the
                         current document; without it there is no current
                         document. A NIfTI run's outputs are named as for the
-                        .fmr beside it (run.nii.gz: run.fmr)
+                        .fmr beside it (run.nii.gz: run.fmr) and written as
+                        NIfTI only: each map the plug-in saves as a 3D
+                        .nii.gz, each run as a 4D .nii.gz, with the run's
+                        qform/sform (see --nifti)
   --document-type N     the type the host reports for it (default 1, an FMR)
   --document-id N       its id (default 1); a negative id means "no document"
 
@@ -82,8 +89,19 @@ Simulating other hosts:
   --read-only           every save fails (reported as a warning)
 
 Output:
-  --nifti               also write every saved map and FMR/STC pair as NIfTI-1
-                        beside it (same name, .nii.gz), with the run's geometry
+  --nifti               also write every saved map and FMR/STC pair of an .fmr
+                        run as NIfTI-1 beside it (same name, .nii.gz), with the
+                        run's geometry; a map's thresholds are its cal_min and
+                        cal_max, an F map has an F-test intent with its degrees
+                        of freedom
+  --host-formats        a NIfTI run's outputs also as .map and .fmr/.stc
+  --no-gzip             NIfTI outputs as .nii, uncompressed
+  --threads N           compress and decompress .nii.gz with N threads (1 to
+                        1024; default: the machine's cores); the files are the
+                        same whatever N (the plug-in itself runs on one thread)
+  --timing              at the end, say on stderr how long reading the run, the
+                        plug-in's work and its saves took, wall-clock and
+                        processor time (all threads)
   --trace FILE          one line per service call, in call order, with its
                         arguments (texts quoted) and its result after "->";
                         put in place when the run ends. FILE must not be the
@@ -118,12 +136,20 @@ Files:
         and the values 101, 102.5, 103.5, 104, 105, 106, 107 in its words from
         byte 12 on, bytes 0xA0, 0xA1, ... from byte 40; its values start at 0.
   Saves write a temporary file beside the target and rename it into place.
+  .nii.gz outputs are gzip in members of 256 KiB of data each, which any gzip
+        reader reads; each member's header says its length, so Corvantis
+        inflates them on several threads.
+
+Example (a NIfTI run, maps and model 2's cleaned run as .nii.gz, 2 threads):
+  Corvantis --fmr run.nii.gz --set sdmfile1=m1.sdm --set sdmfile2=m2.sdm \
+      --set residuals2=1 --threads 2 start
 )";
 
 const std::vector<OptionSpec> kOptions = {
     {"plugin", true},     {"fmr", true},           {"set", true},         {"open-file", true}, {"host-version", true},
     {"trace", true},      {"document-type", true}, {"document-id", true}, {"map-null", false}, {"map-dims", true},
-    {"read-only", false}, {"without", true},       {"nifti", false},      {"strict", false},
+    {"read-only", false}, {"without", true},       {"nifti", false},      {"strict", false},   {"host-formats", false},
+    {"no-gzip", false},   {"threads", true},       {"timing", false},
 };
 
 // The exit status of a run that gave a warning under --strict.
@@ -169,6 +195,81 @@ MapExtents mapExtentsOf(const std::string& text) {
         throw UsageError("--map-dims takes extents from 0 up, at most 2147483647 voxels, not " + inQuotes(text));
     }
     return MapExtents{dims[0], dims[1], dims[2]};
+}
+
+// The largest --threads: far beyond any machine's gain, and it bounds what a typo costs.
+constexpr int32_t kMaxThreads = 1024;
+
+int threadsOf(const CommandLine& line) {
+    const std::optional<std::string> text = line.value("threads");
+    if (!text) {
+#ifdef QUORVEX_HOST_NIFTI
+        return machineThreads();
+#else
+        return 1;
+#endif
+    }
+    const std::optional<int32_t> value = parseInt32(*text);
+    if (!value || *value < 1 || *value > kMaxThreads) {
+        throw UsageError("--threads takes a whole number from 1 to " + std::to_string(kMaxThreads) + ", not " +
+                         inQuotes(*text));
+    }
+    return *value;
+}
+
+// Wall-clock and processor seconds since it was made.
+class Stopwatch {
+public:
+    Stopwatch() : start_(std::chrono::steady_clock::now()), cpuStart_(std::clock()) {}
+    SaveTime elapsed() const {
+        return {std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count(),
+                static_cast<double>(std::clock() - cpuStart_) / CLOCKS_PER_SEC};
+    }
+
+private:
+    std::chrono::steady_clock::time_point start_;
+    std::clock_t cpuStart_;
+};
+
+// Where the time of a run went, for --timing.
+struct RunTimes {
+    SaveTime read;   // opening the run
+    SaveTime plugin; // the plug-in's tasks, its saves included
+    SaveTime saves;  // the save services
+};
+
+std::string seconds(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3f s", value);
+    return text;
+}
+
+void reportTimes(const RunTimes& times, HostWarnings& warnings) {
+    warnings.note("time: read " + seconds(times.read.seconds) + ", compare " +
+                  seconds(times.plugin.seconds - times.saves.seconds) + ", write " + seconds(times.saves.seconds) +
+                  "; processor time: read " + seconds(times.read.cpuSeconds) + ", compare " +
+                  seconds(times.plugin.cpuSeconds - times.saves.cpuSeconds) + ", write " +
+                  seconds(times.saves.cpuSeconds));
+}
+
+// The current document and what it was read from.
+struct OpenedDocument {
+    std::optional<FmrDocument> document;
+    bool fromNifti = false;
+};
+
+// A NIfTI run is saved as NIfTI only, unless asked for the host's formats too;
+// an .fmr run gets NIfTI copies with --nifti.
+void chooseOutputs(const CommandLine& line, bool fromNifti, int threads, HostServices& services) {
+    if (!fromNifti && !line.has("nifti")) return;
+#ifdef QUORVEX_HOST_NIFTI
+    services.setSaveHooks(
+        niftiSaveHooks(NiftiOutputOptions{!line.has("no-gzip"), threads}, !fromNifti || line.has("host-formats")));
+#else
+    static_cast<void>(threads);
+    static_cast<void>(services);
+    throw UsageError("--nifti: this Corvantis is built without NIfTI support");
+#endif
 }
 
 HostSimulation simulationOf(const CommandLine& line) {
@@ -318,25 +419,19 @@ std::vector<std::string> argumentsForVariant(const CommandLine& line) {
 
 // The plug-in's whole life on the opened document; the exit status.
 int runWithDocument(const CommandLine& line, const HostSimulation& simulation,
-                    const std::vector<ParameterDefault>& settings, std::optional<FmrDocument> document, Trace& trace,
-                    HostWarnings& warnings) {
+                    const std::vector<ParameterDefault>& settings, OpenedDocument opened, Trace& trace,
+                    HostWarnings& warnings, RunTimes& times) {
     const PluginLibrary plugin(line.value("plugin").value_or(defaultPluginPath().string()));
     for (const char* text : kPluginTextExports) {
         plugin.text(text);
     }
     const DialogDeclarations dialog = readDialogScript(plugin, warnings);
     const std::vector<std::string> openFiles = line.values("open-file");
-    HostServices services(simulation, std::move(document), startingParameters(dialog, settings),
+    HostServices services(simulation, std::move(opened.document), startingParameters(dialog, settings),
                           std::deque<std::string>(openFiles.begin(), openFiles.end()),
                           HostChannels{std::cout, std::cerr, trace});
     const ServiceAttachment attachment(services);
-    if (line.has("nifti")) {
-#ifdef QUORVEX_HOST_NIFTI
-        services.setSaveHooks(niftiCopyHooks());
-#else
-        throw UsageError("--nifti: this Corvantis is built without NIfTI support");
-#endif
-    }
+    chooseOutputs(line, opened.fromNifti, threadsOf(line), services);
 
     PluginSession session(plugin, services);
     bool failed = false;
@@ -351,11 +446,16 @@ int runWithDocument(const CommandLine& line, const HostSimulation& simulation,
             }
         }
         const std::optional<StartCount> count = task == kStartTask ? countBeforeStart(services) : std::nullopt;
+        const Stopwatch execution;
         failed = !session.execute(task);
+        const SaveTime spent = execution.elapsed();
+        times.plugin.seconds += spent.seconds;
+        times.plugin.cpuSeconds += spent.cpuSeconds;
         // A start that ended in an error analysed nothing worth counting.
         if (count && !failed && !services.messageBoxShown()) reportStart(*count, warnings);
     }
     session.end();
+    times.saves = services.saveTime();
     return session.initialised() && !session.failed() && !failed && !services.messageBoxShown() ? 0 : 1;
 }
 
@@ -409,27 +509,33 @@ int runPlugin(const std::vector<std::string>& args) {
 
     const std::optional<std::string> tracePath = line.value("trace");
     if (tracePath) refuseOutputOverInput("--trace", *tracePath, namedInputs(line, settings));
-    std::optional<FmrDocument> document;
+    const int threads = threadsOf(line);
+    RunTimes times;
+    OpenedDocument opened;
     if (const std::optional<std::string> fmr = line.value("fmr")) {
+        const Stopwatch reading;
         try {
-            document = openRunDocument(*fmr);
+            opened.fromNifti = isNiftiRun(*fmr);
+            opened.document = openRunDocument(*fmr, threads);
         } catch (const DocumentError& error) {
             std::cerr << "Corvantis: error: " << error.what() << std::endl;
             // The trace of a run without its document is empty, and still written.
             if (tracePath) Trace(*tracePath).finish();
             return 1;
         }
-        if (tracePath) refuseOutputOverInput("--trace", *tracePath, runFiles(*fmr, *document));
+        times.read = reading.elapsed();
+        if (tracePath) refuseOutputOverInput("--trace", *tracePath, runFiles(*fmr, *opened.document));
     }
     Trace trace = tracePath ? Trace(*tracePath) : Trace();
     int status = 1;
     try {
-        status = runWithDocument(line, simulation, settings, std::move(document), trace, warnings);
+        status = runWithDocument(line, simulation, settings, std::move(opened), trace, warnings, times);
     } catch (...) {
         finishAfterError(trace);
         throw;
     }
     trace.finish();
+    if (line.has("timing")) reportTimes(times, warnings);
     return strictStatus(line.has("strict"), status, warnings);
 }
 

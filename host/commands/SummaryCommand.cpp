@@ -5,6 +5,7 @@
 
 #include "host/commands/Command.h"
 #include "host/commands/CommandLine.h"
+#include "host/core/SavedMap.h"
 #include "host/formats/HostErrors.h"
 #include "host/research/MapSummary.h"
 
@@ -14,8 +15,10 @@ namespace {
 
 const char kHelp[] = R"(Usage: Corvantis summary MAP...
 
-Prints one line per .map file: its map type, thresholds and degrees of freedom
-as saved, then over the voxels that hold a value (voxels outside the mask hold
+Prints one line per saved map, a .map or a NIfTI map a run wrote (.nii or
+.nii.gz: thresholds from cal_min/cal_max, degrees of freedom from an F-test
+intent, the map type from the description): its map type, thresholds and
+degrees of freedom as saved, then over the voxels that hold a value (voxels outside the mask hold
 exactly 0 and are left out, as are infinite and NaN values, which are counted
 apart): how many there are, their minimum, median and maximum, how many are
 above 0 and how many reach the lower threshold.
@@ -34,12 +37,12 @@ int summary(const std::vector<std::string>& args) {
         return 0;
     }
     if (line.operands.empty()) {
-        throw UsageError("summary takes one or more MAP files");
+        throw UsageError("summary takes one or more MAP files (.map, .nii or .nii.gz)");
     }
     std::printf("%-50s %4s %15s %7s %7s %10s %10s %10s %7s %7s %5s\n", "map", "type", "thresholds", "df", "voxels",
                 "min", "median", "max", ">0", ">=low", "inf");
     for (const std::string& path : line.operands) {
-        const MapContents map = readMapFile(path);
+        const MapContents map = readSavedMap(path);
         const MapStatistics s = summarize(map);
         char thresholds[64];
         std::snprintf(thresholds, sizeof thresholds, "%g..%g", map.header.LowerThreshold, map.header.UpperThreshold);

@@ -1,5 +1,7 @@
 #include "host/core/HostServices.h"
 
+#include <chrono>
+#include <ctime>
 #include <filesystem>
 
 #include "host/formats/AtomicFile.h"
@@ -23,6 +25,24 @@ std::string parametersText(const MapHeader& header) {
            std::to_string(header.reserved24) + ", int32@28 " + std::to_string(header.field28) + ", DF1 " +
            std::to_string(header.DF1) + ", DF2 " + std::to_string(header.DF2);
 }
+
+// Adds the time from its making to its end to a total.
+class SaveTimer {
+public:
+    explicit SaveTimer(SaveTime& total)
+        : total_(total), start_(std::chrono::steady_clock::now()), cpuStart_(std::clock()) {}
+    ~SaveTimer() {
+        total_.seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+        total_.cpuSeconds += static_cast<double>(std::clock() - cpuStart_) / CLOCKS_PER_SEC;
+    }
+    SaveTimer(const SaveTimer&) = delete;
+    SaveTimer& operator=(const SaveTimer&) = delete;
+
+private:
+    SaveTime& total_;
+    std::chrono::steady_clock::time_point start_;
+    std::clock_t cpuStart_;
+};
 
 } // namespace
 
@@ -127,9 +147,17 @@ bool HostServices::cvSaveFMRAndSTC(const char* fmrPath, const char* stcName) {
         refuseSave(fmrPath, "the host is read-only (--read-only)");
     } else {
         try {
-            document_->saveAs(fmrPath, stcName);
-            saved = true;
-            if (saveHooks_.run) afterSave([this] { saveHooks_.run(*document_); });
+            const SaveTimer timer(saveTime_);
+            if (saveHooks_.hostFormats) {
+                document_->saveAs(fmrPath, stcName);
+                saved = true;
+                if (saveHooks_.run) afterSave([this] { saveHooks_.run(*document_, document_->path()); });
+            } else {
+                // Written first: a failed write leaves the document as it was.
+                if (saveHooks_.run) saveHooks_.run(*document_, document_->savePath(fmrPath, stcName));
+                document_->takeSavedName(fmrPath, stcName);
+                saved = true;
+            }
         } catch (const SaveError& error) {
             refuseSave(fmrPath, error.what());
         }
@@ -181,10 +209,16 @@ bool HostServices::cvSaveMAPsOfCurrentFMR(const char* path) {
         refuseSave(path, "the host is read-only (--read-only)");
     } else {
         try {
+            const SaveTimer timer(saveTime_);
             const MapImage& map = maps_.back();
-            writeFileAtomically(std::filesystem::path(path), [&map](std::ostream& out) { map.writeTo(out); });
-            saved = true;
-            if (saveHooks_.map && document_) afterSave([&] { saveHooks_.map(map, *document_, path); });
+            if (saveHooks_.hostFormats) {
+                writeFileAtomically(std::filesystem::path(path), [&map](std::ostream& out) { map.writeTo(out); });
+                saved = true;
+                if (saveHooks_.map && document_) afterSave([&] { saveHooks_.map(map, *document_, path); });
+            } else {
+                if (saveHooks_.map && document_) saveHooks_.map(map, *document_, path);
+                saved = true;
+            }
         } catch (const SaveError& error) {
             refuseSave(path, error.what());
         }

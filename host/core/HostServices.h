@@ -41,11 +41,22 @@ struct HostChannels {
     Trace& trace;
 };
 
-// Called after each successful save, to write copies in other formats; a
-// SaveError they throw becomes a warning and leaves the service's answer as it is.
+// Writers of other formats for each save. With the host's formats they run
+// after each successful save, to write copies, and a SaveError they throw
+// becomes a warning that leaves the service's answer as it is. Without them
+// they are the save: no .map, .fmr or .stc is written, and a SaveError fails
+// the service as a failed write of its own would.
 struct SaveHooks {
-    std::function<void(const FmrDocument& saved)> run;
+    // fmrPath: the absolute path of the .fmr saved, or that would have been.
+    std::function<void(const FmrDocument& run, const std::string& fmrPath)> run;
     std::function<void(const MapImage& map, const FmrDocument& run, const std::string& path)> map;
+    bool hostFormats = true;
+};
+
+// Time spent in the save services, written files included.
+struct SaveTime {
+    double seconds = 0.0;    // wall clock
+    double cpuSeconds = 0.0; // processor time of every thread of the host
 };
 
 class HostServices {
@@ -60,6 +71,7 @@ public:
 #undef CORVANTIS_SERVICE_METHOD
 
     void setSaveHooks(SaveHooks hooks) { saveHooks_ = std::move(hooks); }
+    const SaveTime& saveTime() const { return saveTime_; }
 
     Parameters& parameters() { return parameters_; }
     bool messageBoxShown() const { return messageBoxShown_; }
@@ -79,6 +91,7 @@ private:
     HostChannels channels_;
     std::vector<MapImage> maps_; // every map created, the current one last
     SaveHooks saveHooks_;
+    SaveTime saveTime_;
     bool messageBoxShown_ = false;
 };
 

@@ -5,8 +5,10 @@
 #include <cstring>
 #include <filesystem>
 
+#include "host/formats/FileIdentity.h"
 #include "host/formats/HostErrors.h"
 #include "host/formats/NiftiImage.h"
+#include "host/formats/NiftiMap.h"
 #include "host/formats/NiftiRun.h"
 #include "host/formats/NiftiWriter.h"
 
@@ -67,13 +69,28 @@ void applyTiming(nifti_image& image, const FmrDocument& run) {
     image.time_units = NIFTI_UNITS_SEC;
 }
 
+// An output named like the run it came from (a map named as the run, say) must
+// not replace it: the user's data would be gone once the run ends.
+void refuseOverSource(const FmrDocument& run, const std::string& target) {
+    const std::string* source = run.text().find(kNiftiSourceKey);
+    if (source != nullptr && isSameFile(target, *source)) {
+        throw SaveError("cannot write " + inQuotes(target) + ": it is the NIfTI run being analysed");
+    }
+}
+
+void write(const nifti_image& header, const void* values, const FmrDocument& run, const std::string& target,
+           const NiftiOutputOptions& options) {
+    refuseOverSource(run, target);
+    writeNiftiImage(header, values, target, options.threads);
+}
+
 } // namespace
 
-std::string niftiCopyPath(const std::string& path) {
+std::string niftiOutputPath(const std::string& path, bool compressed) {
     const std::size_t slash = path.find_last_of("/\\");
     const std::size_t dot = path.rfind('.');
     const bool hasExtension = dot != std::string::npos && (slash == std::string::npos || dot > slash);
-    return (hasExtension ? path.substr(0, dot) : path) + ".nii.gz";
+    return (hasExtension ? path.substr(0, dot) : path) + (compressed ? ".nii.gz" : ".nii");
 }
 
 NiftiImagePtr mapAsNiftiImage(const MapImage& map, const FmrDocument& run) {
@@ -88,39 +105,44 @@ NiftiImagePtr mapAsNiftiImage(const MapImage& map, const FmrDocument& run) {
         image->intent_p1 = static_cast<float>(h.DF1);
         image->intent_p2 = static_cast<float>(h.DF2);
     }
-    std::snprintf(image->descrip, sizeof image->descrip, "Corvantis map, type %d", h.MapType);
+    std::snprintf(image->descrip, sizeof image->descrip, "%s%d", kNiftiMapDescription, h.MapType);
     return image;
 }
 
-void writeMapAsNifti(const MapImage& map, const FmrDocument& run, const std::string& mapPath) {
-    writeNiftiImage(*mapAsNiftiImage(map, run), niftiCopyPath(mapPath));
+void writeMapAsNifti(const MapImage& map, const FmrDocument& run, const std::string& mapPath,
+                     const NiftiOutputOptions& options) {
+    const NiftiImagePtr image = mapAsNiftiImage(map, run);
+    write(*image, image->data, run, niftiOutputPath(mapPath, options.compressed), options);
 }
 
-void writeRunAsNifti(const FmrDocument& run) {
+void writeNiftiMapImage(const nifti_image& image, const FmrDocument& run, const std::string& niftiPath,
+                        const NiftiOutputOptions& options) {
+    write(image, image.data, run, niftiPath, options);
+}
+
+void writeRunAsNifti(const FmrDocument& run, const std::string& fmrPath, const NiftiOutputOptions& options) {
     const RunLayout& layout = run.layout();
     const bool floats = layout.dataType == kDataTypeFloat32;
-    NiftiImagePtr image =
-        newImage(layout.dimX, layout.dimY, layout.dimZ, layout.nrOfVolumes, floats ? DT_FLOAT32 : DT_INT16);
-    applyGeometry(*image, run);
-    applyTiming(*image, run);
+    // Only a header: the values are written from the time courses as they are,
+    // in the same order (x fastest, then y, z and time).
+    const NiftiImagePtr header =
+        newImage(layout.dimX, layout.dimY, layout.dimZ, layout.nrOfVolumes, floats ? DT_FLOAT32 : DT_INT16, false);
+    applyGeometry(*header, run);
+    applyTiming(*header, run);
     const TimeCourses& tc = run.timeCourses();
-    std::size_t i = 0;
-    for (int32_t t = 0; t < tc.volumes(); ++t) {
-        for (int32_t l = 0; l < tc.voxels(); ++l, ++i) {
-            if (floats) {
-                static_cast<float*>(image->data)[i] = tc.floatValue(t, l);
-            } else {
-                static_cast<int16_t*>(image->data)[i] = tc.int16Value(t, l);
-            }
-        }
-    }
-    writeNiftiImage(*image, niftiCopyPath(run.path()));
+    const void* values = floats ? static_cast<const void*>(tc.floatData()) : tc.int16Data();
+    write(*header, values, run, niftiOutputPath(fmrPath, options.compressed), options);
 }
 
-SaveHooks niftiCopyHooks() {
+SaveHooks niftiSaveHooks(const NiftiOutputOptions& options, bool hostFormats) {
     SaveHooks hooks;
-    hooks.run = &writeRunAsNifti;
-    hooks.map = &writeMapAsNifti;
+    hooks.run = [options](const FmrDocument& run, const std::string& fmrPath) {
+        writeRunAsNifti(run, fmrPath, options);
+    };
+    hooks.map = [options](const MapImage& map, const FmrDocument& run, const std::string& path) {
+        writeMapAsNifti(map, run, path, options);
+    };
+    hooks.hostFormats = hostFormats;
     return hooks;
 }
 

@@ -29,13 +29,16 @@ std::string firstBytes(const std::string& path) {
 
 } // namespace
 
-FmrDocument openRunDocument(const std::string& path) {
+bool isNiftiRun(const std::string& path) { return looksLikeNifti(firstBytes(path)); }
+
+FmrDocument openRunDocument(const std::string& path, int threads) {
     // The content picks the reader; the name only explains a refusal.
     const std::string first = firstBytes(path);
     if (looksLikeNifti(first)) {
 #ifdef QUORVEX_HOST_NIFTI
-        return openNiftiRun(path);
+        return openNiftiRun(path, threads);
 #else
+        static_cast<void>(threads);
         throw DocumentError(inQuotes(path) + " is a NIfTI image; this Corvantis is built without NIfTI support");
 #endif
     }

@@ -8,7 +8,11 @@
 
 namespace corvantis {
 
-// Throws DocumentError.
-FmrDocument openRunDocument(const std::string& path);
+// Throws DocumentError. A compressed NIfTI run is inflated by up to threads threads.
+FmrDocument openRunDocument(const std::string& path, int threads = 1);
+
+// Whether the run at path is a NIfTI file (by its content). Throws DocumentError
+// when it cannot be read.
+bool isNiftiRun(const std::string& path);
 
 } // namespace corvantis

@@ -196,7 +196,7 @@ FMRHeader FmrDocument::header() const {
     return header;
 }
 
-void FmrDocument::saveAs(const std::string& newPath, const std::string& stcName) {
+std::string FmrDocument::savePath(const std::string& newPath, const std::string& stcName) const {
     if (!isBareFileName(stcName)) {
         throw SaveError("the time-course name " + inQuotes(stcName) + " is not a bare file name");
     }
@@ -204,6 +204,11 @@ void FmrDocument::saveAs(const std::string& newPath, const std::string& stcName)
     if (absolute.size() > kMaxHeaderPathLength) {
         throw SaveError("the path is longer than the FMR header's " + std::to_string(kMaxHeaderPathLength) + " bytes");
     }
+    return absolute;
+}
+
+void FmrDocument::saveAs(const std::string& newPath, const std::string& stcName) {
+    const std::string absolute = savePath(newPath, stcName);
     FmrText newText = text_;
     newText.set("STCFile", stcName + ".stc");
     const fs::path stcPath = fs::path(absolute).parent_path() / (stcName + ".stc");
@@ -212,6 +217,12 @@ void FmrDocument::saveAs(const std::string& newPath, const std::string& stcName)
     const std::string fmrText = newText.format();
     writeFileAtomically(absolute, [&fmrText](std::ostream& out) { out << fmrText; });
     text_ = std::move(newText);
+    path_ = absolute;
+}
+
+void FmrDocument::takeSavedName(const std::string& newPath, const std::string& stcName) {
+    const std::string absolute = savePath(newPath, stcName);
+    text_.set("STCFile", stcName + ".stc");
     path_ = absolute;
 }
 

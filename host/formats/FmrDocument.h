@@ -46,6 +46,13 @@ public:
     // then carries newPath. Throws SaveError; the document is unchanged then.
     void saveAs(const std::string& newPath, const std::string& stcName);
 
+    // The absolute path a save as newPath would carry, after the checks saveAs
+    // makes of both names. Throws SaveError.
+    std::string savePath(const std::string& newPath, const std::string& stcName) const;
+    // Carries newPath and stcName as saveAs does, writing nothing: for a run
+    // saved in another format. Throws SaveError as savePath.
+    void takeSavedName(const std::string& newPath, const std::string& stcName);
+
 private:
     FmrDocument(std::string path, FmrText text, RunLayout layout, TimeCourses timeCourses);
 

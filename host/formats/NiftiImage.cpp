@@ -60,9 +60,9 @@ bool isRealDataType(int datatype) {
 
 bool isNiftiPath(const std::string& path) { return endsWith(path, ".nii") || endsWith(path, ".nii.gz"); }
 
-NiftiImagePtr newImage(int nx, int ny, int nz, int nt, int datatype) {
+NiftiImagePtr newImage(int nx, int ny, int nz, int nt, int datatype, bool withValues) {
     const int dims[8] = {nt > 1 ? 4 : 3, nx, ny, nz, nt, 1, 1, 1};
-    NiftiImagePtr image(nifti_make_new_nim(dims, datatype, 1));
+    NiftiImagePtr image(nifti_make_new_nim(dims, datatype, withValues ? 1 : 0));
     if (!image) {
         throw SaveError("cannot make a NIfTI image of " + std::to_string(nx) + " x " + std::to_string(ny) + " x " +
                         std::to_string(nz) + " x " + std::to_string(nt) + " values");

@@ -24,9 +24,16 @@ bool isNiftiPath(const std::string& path);
 // before byte 352, or ends before its last value.
 NiftiImagePtr readNiftiImage(const std::string& path, bool withData);
 
+// The values of the image at path (header: as readNiftiImage gives it without
+// values) scaled as scaledValue does and rounded to float32, into values (one
+// per value of the image, in the file's order), inflating a compressed file
+// with up to threads threads. Throws DocumentError as readNiftiImage does.
+void readScaledValues(const std::string& path, const nifti_image& header, float* values, int threads);
+
 // A new image of the given extents (nt = 1 for a 3D image) and data type
-// (DT_FLOAT32 or DT_INT16), values 0. Throws SaveError.
-NiftiImagePtr newImage(int nx, int ny, int nz, int nt, int datatype);
+// (DT_FLOAT32 or DT_INT16), values 0, or no values (a header to write values
+// held elsewhere) when withValues is false. Throws SaveError.
+NiftiImagePtr newImage(int nx, int ny, int nz, int nt, int datatype, bool withValues = true);
 
 // The integer and floating-point types scaledValue reads.
 bool isRealDataType(int datatype);

@@ -1,18 +1,19 @@
 // Reading a single-file NIfTI-1 image: the bytes are read here, through the safe
-// input and zlib, and niftilib is handed only the header. Its own reader opens
+// input and ISA-L's inflate, and niftilib is handed only the header. Its own reader opens
 // any path (a FIFO blocks it), allocates what a header claims and fills a short
 // file's missing values with zeros; here every value is read or the file refused.
-#include <zlib.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <utility>
 #include <vector>
 
+#include "host/formats/GzipReader.h"
 #include "host/formats/HostErrors.h"
 #include "host/formats/NiftiImage.h"
 #include "host/formats/NiftiMagic.h"
@@ -36,81 +37,33 @@ constexpr std::size_t kGrowthStep = std::size_t(64) << 20;
 // magic: the content decides, not the name.
 class ImageBytes {
 public:
-    explicit ImageBytes(InputFile file) : file_(std::move(file)), input_(1 << 16) {
-        available_ = file_.read(reinterpret_cast<char*>(input_.data()), input_.size());
-        compressed_ =
-            isGzip(std::string(reinterpret_cast<const char*>(input_.data()), std::min<std::size_t>(available_, 2)));
-        if (compressed_) {
-            if (inflateInit2(&stream_, 16 + MAX_WBITS) != Z_OK) {
-                throw DocumentError(inQuotes(file_.path()) + ": cannot start decompressing it");
-            }
-            stream_.next_in = input_.data();
-            stream_.avail_in = static_cast<uInt>(available_);
-        }
+    explicit ImageBytes(InputFile file) : file_(std::move(file)) {
+        std::vector<unsigned char> first(1 << 16);
+        first.resize(file_.read(reinterpret_cast<char*>(first.data()), first.size()));
+        compressed_ = startsWithGzipMagic(first.data(), first.size());
+        input_ = std::make_unique<CompressedInput>(file_, std::move(first));
+        if (compressed_) stream_ = std::make_unique<GzipStream>(*input_);
     }
-    ~ImageBytes() {
-        if (compressed_) inflateEnd(&stream_);
-    }
-    ImageBytes(const ImageBytes&) = delete;
-    ImageBytes& operator=(const ImageBytes&) = delete;
 
     bool compressed() const { return compressed_; }
+    bool cutShort() const { return compressed_ && stream_->cutShort(); }
     const std::string& path() const { return file_.path(); }
     std::uint64_t storedSize() const { return file_.size(); }
 
     // Up to count bytes; fewer only where the data ends.
     std::size_t read(char* bytes, std::size_t count) {
-        return compressed_ ? inflated(bytes, count) : stored(bytes, count);
-    }
-
-private:
-    std::size_t stored(char* bytes, std::size_t count) {
-        const std::size_t buffered = std::min(count, available_ - used_);
-        std::memcpy(bytes, input_.data() + used_, buffered);
-        used_ += buffered;
+        if (compressed_) return stream_->read(reinterpret_cast<unsigned char*>(bytes), count);
+        const std::size_t buffered = std::min(count, input_->available());
+        std::memcpy(bytes, input_->data(), buffered);
+        input_->consume(buffered);
         return buffered + file_.read(bytes + buffered, count - buffered);
     }
 
-    std::size_t inflated(char* bytes, std::size_t count) {
-        std::size_t done = 0;
-        while (done < count && !ended_) {
-            if (stream_.avail_in == 0 && refill() == 0) break; // the compressed file is cut short
-            stream_.next_out = reinterpret_cast<Bytef*>(bytes + done);
-            stream_.avail_out = static_cast<uInt>(std::min<std::size_t>(count - done, std::size_t(1) << 30));
-            const uInt outBefore = stream_.avail_out, inBefore = stream_.avail_in;
-            const int status = inflate(&stream_, Z_NO_FLUSH);
-            done += outBefore - stream_.avail_out;
-            if (status == Z_STREAM_END) {
-                // gzip allows members one after another; the data ends with the last.
-                ended_ = stream_.avail_in == 0 && refill() == 0;
-                if (!ended_ && inflateReset(&stream_) != Z_OK) damaged(Z_STREAM_ERROR);
-            } else if (status != Z_OK &&
-                       !(status == Z_BUF_ERROR && (outBefore != stream_.avail_out || inBefore != stream_.avail_in))) {
-                damaged(status);
-            }
-        }
-        return done;
-    }
-
-    std::size_t refill() {
-        stream_.next_in = input_.data();
-        stream_.avail_in = static_cast<uInt>(file_.read(reinterpret_cast<char*>(input_.data()), input_.size()));
-        return stream_.avail_in;
-    }
-
-    [[noreturn]] void damaged(int status) const {
-        throw DocumentError(
-            inQuotes(file_.path()) + ": its compressed data is damaged (" +
-            (stream_.msg != nullptr ? std::string(stream_.msg) : "zlib status " + std::to_string(status)) + ")");
-    }
-
+private:
     InputFile file_;
-    std::vector<unsigned char> input_;
-    std::size_t available_ = 0;
-    std::size_t used_ = 0;
+    std::unique_ptr<CompressedInput> input_;
+    std::unique_ptr<GzipStream> stream_;
     bool compressed_ = false;
-    bool ended_ = false;
-    z_stream stream_{};
 };
 
 std::string number(double value) {
@@ -260,9 +213,131 @@ Buffer values(ImageBytes& bytes, const CheckedHeader& header) {
     if (done < total) {
         throw DocumentError(inQuotes(bytes.path()) + ": its values end after " + std::to_string(done) + " of the " +
                             std::to_string(total) + " bytes its header declares" +
-                            (bytes.compressed() ? " (the compressed file is cut short)" : ""));
+                            (bytes.cutShort() ? " (the compressed file is cut short)" : ""));
     }
     return buffer;
+}
+
+// The stored values of one data type turned into float32 as scaledValue
+// computes them: in double precision, then rounded.
+class ValueConverter {
+public:
+    ValueConverter(const nifti_image& image, bool swapped, float* values)
+        : datatype_(image.datatype), swapped_(swapped), values_(values) {
+        scaled_ = image.scl_slope != 0.0f && std::isfinite(image.scl_slope);
+        slope_ = static_cast<double>(image.scl_slope);
+        inter_ = std::isfinite(image.scl_inter) ? static_cast<double>(image.scl_inter) : 0.0;
+    }
+
+    // count values stored at bytes, the first of them value number first.
+    void convert(const unsigned char* bytes, std::uint64_t first, std::size_t count) const {
+        float* out = values_ + first;
+        switch (datatype_) {
+        case DT_INT8: return as<int8_t>(bytes, count, out);
+        case DT_UINT8: return as<uint8_t>(bytes, count, out);
+        case DT_INT16: return as<int16_t>(bytes, count, out);
+        case DT_UINT16: return as<uint16_t>(bytes, count, out);
+        case DT_INT32: return as<int32_t>(bytes, count, out);
+        case DT_UINT32: return as<uint32_t>(bytes, count, out);
+        case DT_INT64: return as<int64_t>(bytes, count, out);
+        case DT_UINT64: return as<uint64_t>(bytes, count, out);
+        case DT_FLOAT32: return as<float>(bytes, count, out);
+        case DT_FLOAT64: return as<double>(bytes, count, out);
+        default:
+            throw DocumentError(std::string("the data type ") + nifti_datatype_string(datatype_) +
+                                " holds no real numbers");
+        }
+    }
+
+private:
+    template <class T>
+    void as(const unsigned char* bytes, std::size_t count, float* out) const {
+        for (std::size_t i = 0; i < count; ++i) {
+            unsigned char raw[sizeof(T)];
+            std::memcpy(raw, bytes + i * sizeof(T), sizeof(T));
+            if (swapped_) std::reverse(raw, raw + sizeof(T));
+            T stored;
+            std::memcpy(&stored, raw, sizeof(T));
+            const double value = static_cast<double>(stored);
+            out[i] = static_cast<float>(scaled_ ? value * slope_ + inter_ : value);
+        }
+    }
+
+    int datatype_;
+    bool swapped_;
+    bool scaled_ = false;
+    double slope_ = 0.0;
+    double inter_ = 0.0;
+    float* values_;
+};
+
+// Pieces of the file's uncompressed bytes, in any order and from several
+// threads, made into values: whole values at once, a value cut between two
+// pieces once both halves are in.
+class ValuePieces {
+public:
+    ValuePieces(const CheckedHeader& header, std::size_t valueSize, const ValueConverter& converter)
+        : start_(header.voxOffset), bytes_(header.dataBytes), valueSize_(valueSize), converter_(converter) {}
+
+    void take(std::uint64_t offset, const unsigned char* bytes, std::size_t size) {
+        const std::uint64_t from = std::max(offset, start_), to = std::min(offset + size, start_ + bytes_);
+        if (from >= to) return;
+        const unsigned char* at = bytes + (from - offset);
+        const std::uint64_t a = from - start_, b = to - start_; // within the values
+        const std::uint64_t wholeBegin = (a + valueSize_ - 1) / valueSize_, wholeEnd = b / valueSize_;
+        if (wholeBegin < wholeEnd) {
+            converter_.convert(at + (wholeBegin * valueSize_ - a), wholeBegin,
+                               static_cast<std::size_t>(wholeEnd - wholeBegin));
+        }
+        const std::uint64_t headEnd = std::min(b, wholeBegin * valueSize_);
+        part(a, headEnd, at);
+        const std::uint64_t tailBegin = std::max(headEnd, wholeEnd * valueSize_);
+        part(tailBegin, b, at + (tailBegin - a));
+    }
+
+private:
+    struct Cut {
+        unsigned char bytes[8] = {};
+        std::size_t have = 0;
+    };
+
+    void part(std::uint64_t from, std::uint64_t to, const unsigned char* bytes) {
+        const std::lock_guard<std::mutex> lock(cutLock_);
+        while (from < to) {
+            const std::uint64_t value = from / valueSize_;
+            const std::size_t within = static_cast<std::size_t>(from % valueSize_);
+            const std::size_t count = static_cast<std::size_t>(std::min<std::uint64_t>(to - from, valueSize_ - within));
+            Cut& cut = cuts_[value];
+            std::memcpy(cut.bytes + within, bytes, count);
+            cut.have += count;
+            if (cut.have == valueSize_) {
+                converter_.convert(cut.bytes, value, 1);
+                cuts_.erase(value);
+            }
+            from += count;
+            bytes += count;
+        }
+    }
+
+    std::uint64_t start_, bytes_;
+    std::size_t valueSize_;
+    const ValueConverter& converter_;
+    std::mutex cutLock_;
+    std::map<std::uint64_t, Cut> cuts_;
+};
+
+// A stored file in pieces from its first byte, as far as the values go; the uncompressed size seen.
+std::uint64_t readStored(const std::string& path, const CheckedHeader& header, ValuePieces& pieces) {
+    InputFile file = InputFile::open(path);
+    std::vector<unsigned char> piece(std::size_t(1) << 20);
+    std::uint64_t at = 0;
+    while (at < header.voxOffset + header.dataBytes) {
+        const std::size_t got = file.read(reinterpret_cast<char*>(piece.data()), piece.size());
+        if (got == 0) break;
+        pieces.take(at, piece.data(), got);
+        at += got;
+    }
+    return at;
 }
 
 } // namespace
@@ -288,6 +363,51 @@ NiftiImagePtr readNiftiImage(const std::string& path, bool withData) {
         image->data = data.release();
     }
     return image;
+}
+
+} // namespace corvantis
+
+namespace corvantis {
+
+void readScaledValues(const std::string& path, const nifti_image& image, float* values, int threads) {
+    CheckedHeader header;
+    bool compressed = false;
+    {
+        ImageBytes bytes(InputFile::open(path));
+        header = checkedHeader(bytes);
+        compressed = bytes.compressed();
+    }
+    int valueSize = 0, swapSize = 0;
+    nifti_datatype_sizes(image.datatype, &valueSize, &swapSize);
+    if (valueSize < 1 || valueSize > 8 || header.values != image.nvox ||
+        header.dataBytes != header.values * static_cast<std::uint64_t>(valueSize)) {
+        throw DocumentError(inQuotes(path) + " changed while it was read");
+    }
+    const ValueConverter converter(image, header.swapped && swapSize > 1, values);
+    ValuePieces pieces(header, static_cast<std::size_t>(valueSize), converter);
+    GzipContent content;
+    if (compressed) {
+        InputFile file = InputFile::open(path);
+        CompressedInput input(file, {});
+        content =
+            inflateGzip(input, threads, [&pieces](std::uint64_t offset, const unsigned char* bytes, std::size_t size) {
+                pieces.take(offset, bytes, size);
+            });
+    } else {
+        content.size = readStored(path, header, pieces);
+    }
+    const std::string shown = inQuotes(path);
+    if (content.size < header.voxOffset) {
+        throw DocumentError(shown + ": its vox_offset " + std::to_string(header.voxOffset) +
+                            " lies beyond the end of the " + (compressed ? "uncompressed data" : "file") + " at " +
+                            std::to_string(content.size));
+    }
+    const std::uint64_t done = std::min(content.size - header.voxOffset, header.dataBytes);
+    if (done < header.dataBytes) {
+        throw DocumentError(shown + ": its values end after " + std::to_string(done) + " of the " +
+                            std::to_string(header.dataBytes) + " bytes its header declares" +
+                            (content.cutShort ? " (the compressed file is cut short)" : ""));
+    }
 }
 
 } // namespace corvantis

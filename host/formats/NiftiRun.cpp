@@ -2,6 +2,8 @@
 
 #include <cctype>
 #include <filesystem>
+#include <new>
+#include <optional>
 #include <sstream>
 
 #include "host/formats/HostErrors.h"
@@ -55,18 +57,20 @@ FmrText textOf(const nifti_image& image, const std::string& path) {
     return FmrText::parse(text.str(), path);
 }
 
-// NIfTI stores x fastest, then y, z and time: the host's volume-major order.
-TimeCourses timeCoursesOf(const nifti_image& image) {
-    const int32_t voxels = image.nx * image.ny * image.nz;
-    TimeCourses timeCourses(image.nt, voxels, kDataTypeFloat32);
-    float** volumes = timeCourses.floatVolumes();
-    std::size_t i = 0;
-    for (int32_t t = 0; t < image.nt; ++t) {
-        for (int32_t l = 0; l < voxels; ++l, ++i) {
-            volumes[t][l] = static_cast<float>(scaledValue(image, i));
-        }
+// NIfTI stores x fastest, then y, z and time: the host's volume-major order,
+// so the values go straight into the time courses.
+TimeCourses timeCoursesOf(const nifti_image& header, const std::string& path, int threads) {
+    const int32_t voxels = header.nx * header.ny * header.nz;
+    std::optional<TimeCourses> timeCourses;
+    try {
+        timeCourses.emplace(header.nt, voxels, kDataTypeFloat32);
+    } catch (const std::bad_alloc&) {
+        throw DocumentError(inQuotes(path) + ": there is not enough memory for its " +
+                            std::to_string(static_cast<std::uint64_t>(header.nvox) * sizeof(float)) +
+                            " bytes of float32 time courses");
     }
-    return timeCourses;
+    readScaledValues(path, header, timeCourses->floatData(), threads);
+    return std::move(*timeCourses);
 }
 
 } // namespace
@@ -86,12 +90,11 @@ std::string fmrPathOfNifti(const std::string& path) {
     return path.substr(0, path.size() - cut) + ".fmr";
 }
 
-FmrDocument openNiftiRun(const std::string& path) {
+FmrDocument openNiftiRun(const std::string& path, int threads) {
     const NiftiImagePtr header = readNiftiImage(path, false);
     checkRunHeader(*header, path);
     FmrText text = textOf(*header, path);
-    const NiftiImagePtr image = readNiftiImage(path, true);
-    return FmrDocument::fromParts(fmrPathOfNifti(path), std::move(text), timeCoursesOf(*image));
+    return FmrDocument::fromParts(fmrPathOfNifti(path), std::move(text), timeCoursesOf(*header, path, threads));
 }
 
 } // namespace corvantis

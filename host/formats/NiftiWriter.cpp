@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <new>
+#include <optional>
 
 #include "host/formats/AtomicFile.h"
 #include "host/formats/Gzip.h"
@@ -33,49 +34,55 @@ nifti_1_header singleFileHeader(const nifti_image& image) {
     return header;
 }
 
-} // namespace
-
-std::vector<unsigned char> niftiFileBytes(const nifti_image& image) {
-    if (image.data == nullptr) {
-        throw SaveError("the NIfTI image has no values to write");
-    }
-    if (image.num_ext > 0) {
-        throw SaveError("NIfTI extensions are not written");
-    }
-    if (image.byteorder != nifti_short_order()) {
-        throw SaveError("the NIfTI image is in the other byte order");
-    }
-    const nifti_1_header header = singleFileHeader(image);
-    std::vector<unsigned char> bytes(kDataOffset + dataSize(image), 0);
-    std::memcpy(bytes.data(), &header, kHeaderSize);
-    std::memcpy(bytes.data() + kDataOffset, image.data, dataSize(image));
-    return bytes;
+void checkWritable(const nifti_image& header, const void* values, const std::string& path) {
+    const char* problem = values == nullptr                         ? "the NIfTI image has no values to write"
+                          : header.num_ext > 0                      ? "NIfTI extensions are not written"
+                          : header.byteorder != nifti_short_order() ? "the NIfTI image is in the other byte order"
+                                                                    : nullptr;
+    if (problem != nullptr) throw SaveError("cannot write " + inQuotes(path) + ": " + problem);
 }
 
-namespace {
-
-// The whole file as it goes to disk; the uncompressed bytes are gone before the write.
-std::vector<unsigned char> fileBytes(const nifti_image& image, bool compressed, const std::string& path) {
+void writeCompressed(AtomicFile& file, const std::vector<ByteSpan>& spans, int threads, const std::string& path) {
+    // The file's own failures name it already; the compressor's are said of it here.
+    std::optional<SaveError> writeFailure;
     try {
-        std::vector<unsigned char> bytes = niftiFileBytes(image);
-        if (!compressed) return bytes;
-        return gzipCompress(bytes.data(), bytes.size());
+        writeGzip(spans, threads, [&](const unsigned char* bytes, std::size_t size) {
+            try {
+                file.write(bytes, size);
+            } catch (const SaveError& error) {
+                writeFailure = error;
+                throw;
+            }
+        });
     } catch (const SaveError& error) {
+        if (writeFailure) throw SaveError(*writeFailure);
         throw SaveError("cannot write " + inQuotes(path) + ": " + error.what());
-    } catch (const std::bad_alloc&) {
-        throw SaveError("cannot write " + inQuotes(path) + ": not enough memory");
     }
 }
 
 } // namespace
 
-void writeNiftiImage(const nifti_image& image, const std::string& path) {
+void writeNiftiImage(const nifti_image& header, const void* values, const std::string& path, int threads) {
     const bool compressed = endsWith(path, ".nii.gz");
     if (!compressed && !endsWith(path, ".nii")) {
         throw SaveError(inQuotes(path) + " does not end in .nii or .nii.gz");
     }
-    const std::vector<unsigned char> bytes = fileBytes(image, compressed, path);
-    writeFileAtomically(path, bytes.data(), bytes.size());
+    checkWritable(header, values, path);
+    unsigned char head[kDataOffset] = {};
+    const nifti_1_header fields = singleFileHeader(header);
+    std::memcpy(head, &fields, kHeaderSize);
+    AtomicFile file(path);
+    if (compressed) {
+        writeCompressed(file, {{head, sizeof head}, {values, dataSize(header)}}, threads, path);
+    } else {
+        file.write(head, sizeof head);
+        file.write(values, dataSize(header));
+    }
+    file.commit();
+}
+
+void writeNiftiImage(const nifti_image& image, const std::string& path, int threads) {
+    writeNiftiImage(image, image.data, path, threads);
 }
 
 } // namespace corvantis

@@ -30,6 +30,10 @@ public:
     int32_t dataType() const { return dataType_; }
     // One pointer per volume; null unless the values are float32.
     float** floatVolumes();
+    // Every value, volume after volume; null unless the values are float32 (int16Data: int16).
+    float* floatData() { return dataType_ == kDataTypeFloat32 ? floats_.data() : nullptr; }
+    const float* floatData() const { return dataType_ == kDataTypeFloat32 ? floats_.data() : nullptr; }
+    const int16_t* int16Data() const { return dataType_ == kDataTypeInt16 ? shorts_.data() : nullptr; }
     float floatValue(int32_t volume, int32_t voxel) const;
     int16_t int16Value(int32_t volume, int32_t voxel) const;
 

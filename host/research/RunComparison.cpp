@@ -22,13 +22,13 @@
 #include "host/formats/FileIdentity.h"
 #include "host/formats/HostErrors.h"
 #include "host/formats/NiftiRun.h"
-#include "host/formats/NiftiWriter.h"
 #include "host/formats/RunFiles.h"
 #include "host/formats/SdmWriter.h"
 #include "host/research/ComparisonNames.h"
 #include "host/research/DesignCheck.h"
 #include "host/research/DesignRecord.h"
 #include "host/research/FTestSignificance.h"
+#include "host/research/RunTiming.h"
 #include "host/research/StrategyDesign.h"
 #include "host/research/VoxelSelection.h"
 
@@ -108,20 +108,13 @@ struct Designs {
     DesignPairCheck check;
 };
 
-std::optional<double> repetitionSeconds(const FmrDocument& run) {
-    const std::string* text = run.text().find("TR");
-    if (text == nullptr) return std::nullopt;
-    const double milliseconds = std::strtod(text->c_str(), nullptr);
-    return milliseconds > 0 ? std::optional<double>(milliseconds / 1000.0) : std::nullopt;
-}
-
 DesignInputs designInputs(const CompareRequest& request, const FmrDocument& run) {
     DesignInputs inputs;
     inputs.tables.push_back(readConfoundTable(request.confounds));
     const std::string sidecar = sidecarPathOfTable(request.confounds);
     if (fs::exists(sidecar)) inputs.sidecar = readPipelineSidecar(sidecar);
     if (request.events) inputs.events = readEventsTable(*request.events);
-    inputs.tr = repetitionSeconds(run);
+    inputs.tr = runRepetitionTime(run);
     inputs.volumes = run.layout().nrOfVolumes;
     inputs.standardize = request.standardize;
     return inputs;
@@ -239,7 +232,7 @@ Parameters comparisonParameters(const DialogDeclarations& dialog, const Designs&
     return parameters;
 }
 
-struct SavedMap {
+struct KeptMap {
     std::string path;
     MapHeader header{};
     std::vector<float> values;
@@ -247,32 +240,33 @@ struct SavedMap {
 
 // What the plug-in saved, and the staged files to keep.
 struct PluginOutputs {
-    std::vector<SavedMap> maps;
+    std::vector<KeptMap> maps;
     std::vector<std::string> files;
 };
 
-bool isNiftiRun(const FmrDocument& run) { return run.text().find(kNiftiSourceKey) != nullptr; }
+bool openedFromNifti(const FmrDocument& run) { return run.text().find(kNiftiSourceKey) != nullptr; }
 
-SaveHooks recordingHooks(PluginOutputs& outputs, bool nifti) {
+NiftiOutputOptions niftiOptions(const CompareRequest& request) { return NiftiOutputOptions{true, request.threads}; }
+
+// For a NIfTI run the outputs are written as NIfTI only; for an .fmr run as
+// the host's .map and .fmr/.stc. Either way each map's values are kept.
+SaveHooks recordingHooks(PluginOutputs& outputs, bool nifti, const NiftiOutputOptions& options) {
     SaveHooks hooks;
-    hooks.map = [&outputs, nifti](const MapImage& map, const FmrDocument& run, const std::string& path) {
-        outputs.maps.push_back(SavedMap{path, map.header(), map.values()});
-        if (nifti) {
-            writeMapAsNifti(map, run, path);
-            outputs.files.push_back(niftiCopyPath(path));
-        } else {
-            outputs.files.push_back(path);
-        }
+    hooks.hostFormats = !nifti;
+    hooks.map = [&outputs, nifti, options](const MapImage& map, const FmrDocument& run, const std::string& path) {
+        if (nifti) writeMapAsNifti(map, run, path, options);
+        outputs.maps.push_back(KeptMap{path, map.header(), map.values()});
+        outputs.files.push_back(nifti ? niftiOutputPath(path) : path);
     };
-    hooks.run = [&outputs, nifti](const FmrDocument& run) {
+    hooks.run = [&outputs, nifti, options](const FmrDocument& run, const std::string& fmrPath) {
         if (nifti) {
-            writeRunAsNifti(run);
-            outputs.files.push_back(niftiCopyPath(run.path()));
-        } else {
-            outputs.files.push_back(run.path());
-            const std::string* stc = run.text().find("STCFile");
-            if (stc != nullptr) outputs.files.push_back((fs::path(run.path()).parent_path() / *stc).string());
+            writeRunAsNifti(run, fmrPath, options);
+            outputs.files.push_back(niftiOutputPath(fmrPath));
+            return;
         }
+        outputs.files.push_back(fmrPath);
+        const std::string* stc = run.text().find("STCFile");
+        if (stc != nullptr) outputs.files.push_back((fs::path(fmrPath).parent_path() / *stc).string());
     };
     return hooks;
 }
@@ -286,8 +280,8 @@ std::vector<double> analysedValues(const std::vector<float>& values, const std::
     return picked;
 }
 
-const SavedMap* findMap(const PluginOutputs& outputs, const fs::path& path) {
-    for (const SavedMap& map : outputs.maps) {
+const KeptMap* findMap(const PluginOutputs& outputs, const fs::path& path) {
+    for (const KeptMap& map : outputs.maps) {
         if (fs::path(map.path) == path) return &map;
     }
     return nullptr;
@@ -296,7 +290,7 @@ const SavedMap* findMap(const PluginOutputs& outputs, const fs::path& path) {
 // The F test's -log10(p) over the analysed voxels (0 elsewhere). The plug-in's F
 // divides by column counts; with ranks below them the test's degrees of freedom
 // are the ranks', so F is rescaled to them first.
-std::vector<float> negLog10PValues(const SavedMap& fMap, const Designs& designs,
+std::vector<float> negLog10PValues(const KeptMap& fMap, const Designs& designs,
                                    const std::vector<unsigned char>& analysed, std::vector<double>& tested) {
     const DesignPairCheck& c = designs.check;
     const double n = c.model1.volumes;
@@ -333,14 +327,14 @@ MapImage negLog10PMap(const std::vector<float>& values, const RunLayout& layout,
 
 // Writes the -log10(p) map beside the F map, as NIfTI (intent log10 p-value)
 // for a NIfTI run and as a .map otherwise; returns the file written.
-std::string writeNegLog10PMap(const MapImage& map, const FmrDocument& run, const fs::path& fMapPath) {
+std::string writeNegLog10PMap(const MapImage& map, const FmrDocument& run, const fs::path& fMapPath,
+                              const NiftiOutputOptions& options) {
     const fs::path stem = fMapPath.parent_path() / (fMapPath.stem().string() + "_neglog10p");
-    if (isNiftiRun(run)) {
+    if (openedFromNifti(run)) {
         NiftiImagePtr image = mapAsNiftiImage(map, run);
         image->intent_code = NIFTI_INTENT_LOG10PVAL;
-        std::snprintf(image->descrip, sizeof image->descrip, "Corvantis -log10(p) of the F test");
         const std::string path = stem.string() + ".nii.gz";
-        writeNiftiImage(*image, path);
+        writeNiftiMapImage(*image, run, path, options);
         return path;
     }
     const std::string path = stem.string() + ".map";
@@ -352,17 +346,18 @@ double shareOf(int64_t part, int64_t whole) { return whole == 0 ? 0.0 : static_c
 
 // The maps' quartiles, the shares and the F test's significance.
 void measure(const PluginOutputs& outputs, const Designs& designs, const VoxelChoice& choice, const fs::path& staging,
-             const FmrDocument& run, double fdrQ, ComparisonSummary& summary, std::vector<std::string>& files) {
+             const FmrDocument& run, const CompareRequest& request, ComparisonSummary& summary,
+             std::vector<std::string>& files) {
     const std::string& stem1 = designs.model[0].stem;
     const std::string& stem2 = designs.model[1].stem;
-    std::map<std::string, const SavedMap*> byKey;
+    std::map<std::string, const KeptMap*> byKey;
     for (const MapOutput& output : kMapOutputs) {
         const std::string stem = mapStem(output, stem1, stem2);
-        const SavedMap* saved = findMap(outputs, staging / (stem + ".map"));
+        const KeptMap* saved = findMap(outputs, staging / (stem + ".map"));
         if (saved == nullptr) continue;
         byKey[output.key] = saved;
         MapQuartiles q = quartilesOf(analysedValues(saved->values, choice.analysed));
-        q.file = stem + (isNiftiRun(run) ? ".nii.gz" : ".map");
+        q.file = stem + (openedFromNifti(run) ? ".nii.gz" : ".map");
         summary.maps[output.key] = q;
     }
     for (const char* key : {"tsnr1", "tsnr2", "delta_tsnr", "r2adj1", "r2adj2", "delta_r2adj"}) {
@@ -379,12 +374,13 @@ void measure(const PluginOutputs& outputs, const Designs& designs, const VoxelCh
     if (byKey.count("f") == 0) throw std::runtime_error("the plug-in saved no F map for nested models");
     std::vector<double> tested;
     const std::vector<float> p = negLog10PValues(*byKey["f"], designs, choice.analysed, tested);
-    const FdrCut cut = benjaminiHochberg(tested, fdrQ);
+    const FdrCut cut = benjaminiHochberg(tested, request.fdrQ);
     summary.fdrNegLog10PThreshold = cut.negLog10PThreshold;
     summary.fdrSurviving = cut.surviving;
     summary.shareFSurvivesFdr = shareOf(cut.surviving, choice.count);
-    const std::string written = writeNegLog10PMap(negLog10PMap(p, run.layout(), cut), run,
-                                                  staging / (mapStem(kMapOutputs[6], stem1, stem2) + ".map"));
+    const std::string written =
+        writeNegLog10PMap(negLog10PMap(p, run.layout(), cut), run,
+                          staging / (mapStem(kMapOutputs[6], stem1, stem2) + ".map"), niftiOptions(request));
     files.push_back(written);
     MapQuartiles q = quartilesOf(tested);
     q.file = fs::path(written).filename().string();
@@ -409,13 +405,13 @@ void runPluginAndMeasure(const CompareRequest& request, const Designs& designs, 
     HostWarnings warnings(std::cerr);
     const PluginLibrary plugin(request.plugin.empty() ? defaultPluginPath().string() : request.plugin);
     const DialogDeclarations dialog = readDialogScript(plugin, warnings);
-    const bool nifti = isNiftiRun(document);
+    const bool nifti = openedFromNifti(document);
     Trace trace;
     HostServices services(HostSimulation{}, std::move(document),
                           comparisonParameters(dialog, designs, staging, choice.threshold), {},
                           HostChannels{progress, std::cerr, trace});
     PluginOutputs outputs;
-    services.setSaveHooks(recordingHooks(outputs, nifti));
+    services.setSaveHooks(recordingHooks(outputs, nifti, niftiOptions(request)));
     const ServiceAttachment attachment(services);
     {
         PluginSession session(plugin, services);
@@ -431,7 +427,7 @@ void runPluginAndMeasure(const CompareRequest& request, const Designs& designs, 
     }
     measured = Clock::now();
     files.insert(files.end(), outputs.files.begin(), outputs.files.end());
-    measure(outputs, designs, choice, staging, *services.document(), request.fdrQ, summary, files);
+    measure(outputs, designs, choice, staging, *services.document(), request, summary, files);
 }
 
 // The files a comparison reads, which no output may replace.
@@ -444,25 +440,27 @@ std::vector<std::string> inputsOf(const CompareRequest& request, const FmrDocume
     return inputs;
 }
 
-// Moves the staged files into the output folder, every target checked first.
+// Moves the staged files into the output folder, every target (and the
+// summary's) checked first; the names of all of them, the summary's last.
 std::vector<std::string> moveIntoPlace(const std::vector<std::string>& staged, const fs::path& outDir,
                                        const std::vector<std::string>& inputs) {
     std::vector<std::string> names;
-    for (const std::string& file : staged) {
-        const std::string name = fs::path(file).filename().string();
+    for (const std::string& file : staged) names.push_back(fs::path(file).filename().string());
+    names.push_back(kSummaryFileName);
+    for (const std::string& name : names) {
         const fs::path target = outDir / name;
         if (const std::optional<std::string> input = inputSameAs(target.string(), inputs)) {
             throw SaveError("the output " + inQuotes(target.string()) + " would replace the input " + inQuotes(*input) +
                             "; choose another output folder");
         }
-        names.push_back(name);
     }
     for (const std::string& file : staged) {
         std::error_code error;
         fs::rename(file, outDir / fs::path(file).filename(), error);
-        if (error)
+        if (error) {
             throw SaveError("cannot move " + inQuotes(file) + " into " + inQuotes(outDir.string()) + ": " +
                             error.message());
+        }
     }
     return names;
 }
@@ -505,7 +503,7 @@ CompareResult compareRun(const CompareRequest& request, std::ostream& progress) 
     if (!(request.fdrQ > 0.0 && request.fdrQ < 1.0))
         throw DocumentError("the false discovery rate q must lie between 0 and 1");
     progress << "Reading " << request.run << "\n" << std::flush;
-    FmrDocument run = openRunDocument(request.run);
+    FmrDocument run = openRunDocument(request.run, request.threads);
     if (run.layout().dataType != kDataTypeFloat32) {
         throw DocumentError(inQuotes(request.run) + " holds 16-bit values; compare needs a float32 run");
     }
@@ -556,7 +554,6 @@ CompareResult compareRun(const CompareRequest& request, std::ostream& progress) 
                  << "\n";
     }
     summary.outputs = moveIntoPlace(files, outDir, inputs);
-    summary.outputs.push_back(kSummaryFileName);
     summary.totalSeconds = secondsSince(start);
     summary.writeSeconds = summary.totalSeconds - summary.designSeconds - summary.compareSeconds;
     result.summaryPath = (outDir / kSummaryFileName).string();

@@ -27,6 +27,7 @@ struct CompareRequest {
     std::optional<float> threshold;
     double fdrQ = 0.05;
     bool standardize = true;
+    int threads = 1;    // reading and writing .nii.gz
     std::string plugin; // the plug-in library; empty for the one beside the program
 };
 

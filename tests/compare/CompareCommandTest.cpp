@@ -132,11 +132,12 @@ TEST_F(CompareCommand, MapsAndPValuesMatchAFloat64Reference) {
     const Outcome ran = compare(out, "6P", "24P", {"--mask", input("mask.nii.gz")});
     ASSERT_EQ(ran.status, 0) << ran.err;
     std::map<std::string, double> worst = reference("fit", out);
-    ASSERT_EQ(worst.size(), 4u);
+    ASSERT_EQ(worst.size(), 5u);
     EXPECT_LT(worst["tsnr_rel"], 1e-4);
     EXPECT_LT(worst["r2adj_abs"], 1e-4);
     EXPECT_LT(worst["f_rel"], 1e-4);
     EXPECT_LT(worst["p_rel"], 1e-6);
+    EXPECT_LT(worst["p_ref_abs"], 1e-3);
     const json s = summaryOf(out);
     EXPECT_EQ(s["f_df"], json({18, 75}));
     EXPECT_EQ(s["maps"]["neglog10p"]["voxels"], 108);
@@ -265,6 +266,8 @@ TEST_F(CompareCommand, ADuplicatedColumnIsReportedByRank) {
     for (const json& warning : s["warnings"])
         named = named || warning.get<std::string>().find("spare_b") != std::string::npos;
     EXPECT_TRUE(named) << s["warnings"].dump();
+    // The p-values follow the rank's F test, not the plug-in's count of columns.
+    EXPECT_LT(reference("fit", out)["p_ref_abs"], 1e-3);
 }
 
 TEST_F(CompareCommand, CommandLineMistakes) {
@@ -284,6 +287,152 @@ TEST_F(CompareCommand, CommandLineMistakes) {
                                        "6P", "--model2", "24P", "--out", work.file("out")});
     EXPECT_EQ(missing.status, 1);
     EXPECT_FALSE(hosttest::fileExists(work.file("out")));
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(CompareCommand, EventsBecomeRegressorsOfInterestInBothModels) {
+    SKIP_WITHOUT_PYTHON();
+    const testsupport::TempDir work;
+    const std::string events = work.write("events.tsv",
+                                          "onset\tduration\ttrial_type\n10\t20\tgo\n60\t20\tstop\n"
+                                          "110\t20\tgo\n160\t15\tstop\n");
+    const std::string out = work.file("out");
+    const Outcome ran = compare(out, "6P", "24P", {"--mask", input("mask.nii.gz"), "--events", events});
+    ASSERT_EQ(ran.status, 0) << ran.err;
+    const json s = summaryOf(out);
+    EXPECT_EQ(s["events"], events);
+    EXPECT_EQ(s["model1"]["columns"],
+              json({"go", "stop", "trans_x", "trans_y", "trans_z", "rot_x", "rot_y", "rot_z", "Constant"}));
+    EXPECT_EQ(s["model2"]["predictors"], 27);
+    EXPECT_EQ(s["f_df"], json({18, 73}));
+}
+
+// An input in the output folder named as an output (here the events table named
+// as model 1's design record) is refused, and stays as it was.
+TEST_F(CompareCommand, NoOutputReplacesAnInput) {
+    SKIP_WITHOUT_PYTHON();
+    const testsupport::TempDir work;
+    const std::string text = "onset\tduration\ttrial_type\n10\t20\tgo\n";
+    const std::string events = work.write("run_6P.json", text);
+    const Outcome ran = hosttest::runProgram(
+        hosttest::corvantisProgram(), {"compare", "--run", input("run.nii.gz"), "--confounds", input("confounds.tsv"),
+                                       "--events", events, "--model1", "6P", "--model2", "24P", "--out", work.path()});
+    EXPECT_EQ(ran.status, 1);
+    EXPECT_NE(ran.err.find("would replace the input \"" + events + "\""), std::string::npos) << ran.err;
+    EXPECT_EQ(hosttest::readFile(events), text);
+    EXPECT_EQ(hosttest::filesIn(work.path()), std::vector<std::string>{"run_6P.json"});
+}
+
+// An .fmr run's comparison is written in the host's formats: .map files and
+// cleaned .fmr/.stc pairs.
+TEST(CompareFmrRun, WritesMapsAndRunsInTheHostsFormats) {
+    const testsupport::TempDir work;
+    const int volumes = 40, voxels = 4 * 4 * 2;
+    std::vector<float> values;
+    std::string table = "trans_x\ttrans_y\ttrans_z\trot_x\trot_y\trot_z\n";
+    for (int v = 0; v < volumes; ++v) {
+        for (int c = 0; c < 6; ++c) table += (c ? "\t" : "") + std::to_string(std::sin(0.3 * v * (c + 1) + c));
+        table += "\n";
+        for (int l = 0; l < voxels; ++l) {
+            values.push_back(
+                static_cast<float>(500 + 10 * l + 7 * std::sin(0.3 * v * (l % 6 + 1) + l % 6) + std::cos(1.7 * v * l)));
+        }
+    }
+    const std::string run =
+        hosttest::writeRun(work.path(), "run", 4, 4, 2, volumes, 2, hosttest::floatBytes(values), "TR: 2000\n");
+    const std::string confounds = work.write("confounds.tsv", table);
+    const std::string out = work.file("out");
+    const Outcome ran = hosttest::runProgram(hosttest::corvantisProgram(),
+                                             {"compare", "--run", run, "--confounds", confounds, "--model1",
+                                              "trans_x,trans_y", "--model2", "6P", "--out", out, "--threshold", "100"});
+    ASSERT_EQ(ran.status, 0) << ran.out << ran.err;
+    const json s = json::parse(hosttest::readFile(out + "/summary.json"));
+    EXPECT_EQ(s["voxels_analysed"], voxels);
+    EXPECT_EQ(s["f_df"], json({4, 33}));
+    for (const char* file :
+         {"run_6P_Fval_diff_run_trans_x+trans_y.map", "run_6P_Fval_diff_run_trans_x+trans_y_neglog10p.map",
+          "run_6P_tSNR_residuals.map", "run_min_confounds_of_run_6P.fmr", "run_min_confounds_of_run_6P.stc",
+          "run_min_confounds_of_run_trans_x+trans_y.fmr"}) {
+        EXPECT_TRUE(hosttest::fileExists(out + "/" + file)) << file;
+    }
+    EXPECT_EQ(s["maps"]["neglog10p"]["file"], "run_6P_Fval_diff_run_trans_x+trans_y_neglog10p.map");
+    for (const std::string& name : hosttest::filesIn(out)) EXPECT_EQ(name.find(".nii"), std::string::npos) << name;
+}
+
+} // namespace
+
+namespace {
+
+// 37 predictors on 40 volumes: 3 residual df, run but warned about, in the
+// summary too; a stricter q lets fewer voxels through.
+TEST(CompareShortRun, FewResidualDegreesOfFreedomAreWarnedAboutAndQIsHonoured) {
+    SKIP_WITHOUT_PYTHON();
+    const testsupport::TempDir work;
+    const Outcome made = hosttest::runProgram(kPython, {kScripts + "/make_compare_run.py", work.path(), "40"});
+    ASSERT_EQ(made.status, 0) << made.err;
+    std::map<std::string, json> summaries;
+    for (const std::string q : {"0.05", "0.001"}) {
+        const std::string out = work.file("out" + q);
+        const Outcome ran =
+            hosttest::runProgram(hosttest::corvantisProgram(), {"compare", "--run", work.file("run.nii.gz"),
+                                                                "--confounds", work.file("confounds.tsv"), "--model1",
+                                                                "6P", "--model2", "36P", "--out", out, "--fdr-q", q});
+        ASSERT_EQ(ran.status, 0) << ran.err;
+        EXPECT_NE(ran.out.find("Warning: model 2 leaves only 3 residual degrees of freedom"), std::string::npos)
+            << ran.out;
+        summaries[q] = json::parse(hosttest::readFile(out + "/summary.json"));
+    }
+    const json& loose = summaries["0.05"];
+    const json& strict = summaries["0.001"];
+    EXPECT_EQ(loose["model2"]["residual_df"], 3);
+    EXPECT_EQ(loose["f_df"], json({30, 3}));
+    ASSERT_EQ(loose["warnings"].size(), 1u);
+    EXPECT_NE(loose["warnings"][0].get<std::string>().find("3 residual degrees of freedom"), std::string::npos);
+    EXPECT_EQ(strict["fdr"]["q"], 0.001);
+    EXPECT_LT(strict["fdr"]["voxels_surviving"].get<int64_t>(), loose["fdr"]["voxels_surviving"].get<int64_t>());
+    EXPECT_GT(loose["fdr"]["voxels_surviving"].get<int64_t>(), 0);
+}
+
+} // namespace
+
+namespace {
+
+// Demeaned data (values below 0 inside the mask) cannot be told from the
+// outside by a threshold: the outside is handed over as NaN, the mask still
+// selects exactly its voxels, and the cleaned runs say so by NaN outside.
+TEST_F(CompareCommand, AMaskSelectsExactlyItsVoxelsOfARunWithValuesBelowZero) {
+    SKIP_WITHOUT_PYTHON();
+    const testsupport::TempDir work;
+    const std::string demeaned = work.file("demeaned.nii.gz");
+    const Outcome made = hosttest::runProgram(
+        kPython, {"-c",
+                  "import sys, nibabel, numpy as np\n"
+                  "im = nibabel.load(sys.argv[1]); d = np.asarray(im.dataobj)\n"
+                  "d = d - d.mean(axis=3, keepdims=True)\n"
+                  "nibabel.save(nibabel.Nifti1Image(d.astype(np.float32), im.affine, im.header), sys.argv[2])\n",
+                  input("run.nii.gz"), demeaned});
+    ASSERT_EQ(made.status, 0) << made.err;
+    const std::string out = work.file("out");
+    const Outcome ran = hosttest::runProgram(
+        hosttest::corvantisProgram(), {"compare", "--run", demeaned, "--confounds", input("confounds.tsv"), "--mask",
+                                       input("mask.nii.gz"), "--model1", "6P", "--model2", "24P", "--out", out});
+    ASSERT_EQ(ran.status, 0) << ran.err;
+    const json s = summaryOf(out);
+    EXPECT_EQ(s["voxels_analysed"], 108);
+    EXPECT_EQ(s["warnings"], json({"the run has values at or below 0 inside the mask; voxels outside the mask are NaN "
+                                   "in the cleaned runs"}));
+    const corvantis::NiftiImagePtr cleaned =
+        corvantis::readNiftiImage(out + "/demeaned_min_confounds_of_demeaned_24P.nii.gz", true);
+    const corvantis::NiftiImagePtr mask = corvantis::readNiftiImage(input("mask.nii.gz"), true);
+    int64_t wrong = 0;
+    for (std::size_t i = 0; i < cleaned->nvox; ++i) {
+        const bool inside = corvantis::scaledValue(*mask, i % mask->nvox) != 0.0;
+        wrong += inside != std::isfinite(corvantis::scaledValue(*cleaned, i));
+    }
+    EXPECT_EQ(wrong, 0);
 }
 
 } // namespace

@@ -1,6 +1,6 @@
 """Writes a small preprocessed-looking run for the compare tests into a folder:
-run.nii.gz (float32, 8x8x3 voxels, TR 2 s), mask.nii.gz (the inner 6x6x3
-voxels), confounds.tsv (a pipeline-style table in raw scanner units: csf,
+run.nii.gz (float32, 8x8x3 voxels unless given, TR 2 s), mask.nii.gz (all but the
+outer ring of x and y), confounds.tsv (a pipeline-style table in raw units: csf,
 white_matter and global_signal in the thousands, their derivatives with "n/a"
 in the first row and squares near 1e8, six motion parameters and their
 expansions, cosine drifts, and two identical columns spare_a and spare_b) and
@@ -8,7 +8,7 @@ confounds_z.tsv (the same table with every column z-scored). Each brain
 voxel's course is its mean plus parts of the confounds (around their own
 means) plus noise; the background is dim.
 
-usage: make_compare_run.py FOLDER [VOLUMES]"""
+usage: make_compare_run.py FOLDER [VOLUMES [NX NY NZ]]"""
 import math
 import sys
 
@@ -63,24 +63,18 @@ for name, values in columns.items():
     zscored[name] = (values - defined.mean()) / defined.std()
 write_table(folder + "/confounds_z.tsv", zscored)
 
-nx, ny, nz = 8, 8, 3
-data = np.zeros((nx, ny, nz, n))
+nx, ny, nz = (int(v) for v in sys.argv[3:6]) if len(sys.argv) > 5 else (8, 8, 3)
 mask = np.zeros((nx, ny, nz), dtype=np.uint8)
-for x in range(nx):
-    for y in range(ny):
-        for z in range(nz):
-            if 0 < x < nx - 1 and 0 < y < ny - 1:
-                mask[x, y, z] = 1
-                course = rng.uniform(600, 1200) + rng.normal(0, 5, n)
-                for values in signals.values():
-                    course += rng.uniform(-0.8, 0.8) * (values - values.mean())
-                for name, values in motion.items():
-                    scale = 60.0 if name.startswith("trans") else 3000.0
-                    course += rng.uniform(-1, 1) * scale * (values - values.mean())
-                data[x, y, z] = course
-            else:
-                data[x, y, z] = 10 + rng.normal(0, 1, n)
-
+mask[1:nx - 1, 1:ny - 1, :] = 1
+brain = int(mask.sum())
+courses = rng.uniform(600, 1200, (brain, 1)) + rng.normal(0, 5, (brain, n))
+for values in signals.values():
+    courses += rng.uniform(-0.8, 0.8, (brain, 1)) * (values - values.mean())
+for name, values in motion.items():
+    scale = 60.0 if name.startswith("trans") else 3000.0
+    courses += rng.uniform(-1, 1, (brain, 1)) * scale * (values - values.mean())
+data = 10 + rng.normal(0, 1, (nx, ny, nz, n))
+data[mask != 0] = courses
 affine = np.diag([3.0, 3.0, 3.0, 1.0])
 run = nibabel.Nifti1Image(data.astype(np.float32), affine)
 run.header.set_xyzt_units("mm", "sec")

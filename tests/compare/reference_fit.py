@@ -6,7 +6,9 @@
       inside MASK with statsmodels' OLS and prints the largest deviations of
       the maps: tsnr_rel (tSNR, relative), r2adj_abs (adjusted R squared,
       absolute), f_rel (F, relative), p_rel (-log10 p against scipy's F
-      distribution at the F map's values and summary.json's df, relative).
+      distribution at the F map's values and summary.json's df, relative),
+      p_ref_abs (-log10 p against scipy at the reference's own F on the
+      designs' ranks, absolute).
   reference_fit.py means OUT RUN MASK
       prints mean_rel: the largest relative difference, over the voxels inside
       MASK, between each cleaned run's temporal mean and the run's."""
@@ -66,7 +68,8 @@ def main():
     n = run.shape[3]
     p1, p2 = designs[0][0].shape[1], designs[1][0].shape[1]
     df1, df2 = summary["f_df"]
-    worst = {"tsnr_rel": 0.0, "r2adj_abs": 0.0, "f_rel": 0.0, "p_rel": 0.0}
+    ranks = [np.linalg.matrix_rank(d) for d, _ in designs]
+    worst = {"tsnr_rel": 0.0, "r2adj_abs": 0.0, "f_rel": 0.0, "p_rel": 0.0, "p_ref_abs": 0.0}
     for index in zip(*np.nonzero(inside)):
         y = run[index]
         (sse1, tsnr1, r2adj1), (sse2, tsnr2, r2adj2) = (fit(d, first, y) for d, first in designs)
@@ -78,6 +81,9 @@ def main():
         worst["f_rel"] = max(worst["f_rel"], abs(maps["f"][index] - f) / abs(f))
         expected = -np.log10(f_distribution.sf(np.float32(maps["f"][index]), df1, df2))
         worst["p_rel"] = max(worst["p_rel"], abs(maps["neglog10p"][index] - expected) / max(abs(expected), 1e-3))
+        ranked = ((sse1 - sse2) / (ranks[1] - ranks[0])) / (sse2 / (n - ranks[1]))
+        expected = -np.log10(f_distribution.sf(ranked, ranks[1] - ranks[0], n - ranks[1]))
+        worst["p_ref_abs"] = max(worst["p_ref_abs"], abs(maps["neglog10p"][index] - expected))
     for key, value in worst.items():
         print(key, repr(float(value)))
 

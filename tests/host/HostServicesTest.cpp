@@ -304,7 +304,7 @@ TEST_F(HostServicesTest, ExportsForwardToTheAttachedSessionWhileItIsAttached) {
 TEST_F(HostServicesTest, AnExceptionInAServiceIsItsWarningAndItsNoSessionAnswer) {
     HostServices& host = session();
     corvantis::SaveHooks hooks;
-    hooks.run = [](const corvantis::FmrDocument&) { throw std::runtime_error("copy went wrong"); };
+    hooks.run = [](const corvantis::FmrDocument&, const std::string&) { throw std::runtime_error("copy went wrong"); };
     hooks.map = [](const corvantis::MapImage&, const corvantis::FmrDocument&, const std::string&) { throw 42; };
     host.setSaveHooks(hooks);
     const corvantis::ServiceAttachment attachment(host);

@@ -116,7 +116,9 @@ TEST(NiftiOutputs, MapsAndRunsOfANiftiRunCarryItsQformAndSform) {
                       "--fmr", dir.file("functional.nii"), "--output", dir.file(name)});
         ASSERT_EQ(made.status, 0) << made.err;
     }
-    std::vector<std::string> args = {"--fmr", dir.file("functional.nii"), "--set", "fmr_threshold=10"};
+    // The host's formats too, to compare the NIfTI outputs with them.
+    std::vector<std::string> args = {"--fmr", dir.file("functional.nii"), "--host-formats", "--set",
+                                     "fmr_threshold=10"};
     const std::vector<std::string> outputs = allOutputs(dir.file("m1.sdm"), dir.file("m2.sdm"));
     args.insert(args.end(), outputs.begin(), outputs.end());
     args.push_back("start");
