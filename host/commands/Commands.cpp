@@ -22,7 +22,7 @@ extern const Command kStudyCommand;
 namespace {
 
 const std::vector<const Command*> kCommands = {
-    &kRunCommand,     &kInfoCommand, &kGenerateCommand, &kSummaryCommand, &kMakeSdmCommand,
+    &kRunCommand,     &kInfoCommand,          &kGenerateCommand, &kSummaryCommand, &kMakeSdmCommand,
 #ifdef QUORVEX_HOST_NIFTI
     &kRenderCommand,
 #endif

@@ -49,7 +49,9 @@ participant  compares each selected run, one after another: builds both designs
 group        collects every selected run into OUTPUT/group.tsv and the page
              OUTPUT/report.html (self-contained: the decision, plots across runs,
              one row per run with pictures of its maps, every warning). The
-             status is 1 when a run failed or has not run (0 with --keep-going).
+             decision counts the runs whose median tSNR gain over their voxels
+             is above 0; a run is an outlier beyond Tukey's fences of the runs.
+             The status is 1 when a run failed or has not run (0 with --keep-going).
 
 Outputs, in OUTPUT/sub-XX/[ses-YY/]func/, named RUN_model-LABEL_... where LABEL
 is the two models' names joined by "vs", letters and digits only (24Pvs36P):
@@ -112,6 +114,7 @@ int participantLevel(const std::vector<PreprocessedRun>& runs, const StudyModels
     writeStudyDescription(output, derivatives);
     StudyProgress progress(std::cerr, runs.size(), isatty(fileno(stderr)) != 0);
     std::vector<RunOutcome> failed;
+    progress.begin();
     for (const PreprocessedRun& run : runs) {
         const RunOutcome outcome = runStudyParticipant(run, models, output, compare);
         progress.finished(outcome);

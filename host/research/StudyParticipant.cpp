@@ -255,6 +255,12 @@ void writeStudyDescription(const std::string& outputRoot, const std::string& der
 StudyProgress::StudyProgress(std::ostream& out, std::size_t runs, bool terminal)
     : out_(out), runs_(runs), terminal_(terminal) {}
 
+void StudyProgress::begin() {
+    if (!terminal_) return;
+    drawBar();
+    out_ << std::flush;
+}
+
 void StudyProgress::finished(const RunOutcome& outcome) {
     ++done_;
     std::ostringstream line;

@@ -63,6 +63,8 @@ void writeStudyDescription(const std::string& outputRoot, const std::string& der
 class StudyProgress {
 public:
     StudyProgress(std::ostream& out, std::size_t runs, bool terminal);
+    // Draws the empty bar on a terminal, before the first run.
+    void begin();
     void finished(const RunOutcome& outcome);
     // Ends the bar's line.
     void close();

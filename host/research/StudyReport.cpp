@@ -220,12 +220,13 @@ table{border-collapse:collapse;font-size:.9em}th,td{border:1px solid #ddd;paddin
 th{background:#f4f4f4}td.name{text-align:left;font-family:monospace}tr.failed td{background:#fdecea}
 tr.outlier td.name{color:#c0392b;font-weight:600}td.maps{text-align:left;white-space:nowrap}td.maps img{display:inline-block;margin:.2em .3em .2em 0;image-rendering:pixelated}td.name{white-space:nowrap}
 figure{margin:.6em 0}figcaption{font-weight:600;font-size:.95em}.tick{font-size:11px;fill:#555}.outlier-label{font-size:11px;fill:#c0392b}
-.warnings li{margin:.2em 0}.warnings .failed{color:#b03020}.none{color:#888}code{background:#f4f4f4;padding:0 .2em})";
+.warnings li{margin:.2em 0}.warnings .failed{color:#b03020}.none{color:#888}.note{color:#555;font-size:.9em;margin:0 0 .4em}code{background:#f4f4f4;padding:0 .2em})";
 
 std::string decisionSection(const StudyGroup& group) {
     std::ostringstream html;
     html << "<section id=\"decision\"><h2>Decision</h2><p class=\"verdict\">" << escaped(studyDecision(group))
-         << "</p><ul>";
+         << "</p><p class=\"note\">A run counts when the median over its voxels of model 2's tSNR minus model "
+            "1's is above 0.</p><ul>";
     for (GroupMeasure m : groupMeasures()) {
         html << "<li>" << escaped(measureTitle(m)) << ": "
              << escaped(spreadText(spreadOf(group, m), m == GroupMeasure::ShareFSurvivesFdr)) << ".</li>";
