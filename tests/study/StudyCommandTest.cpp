@@ -308,3 +308,27 @@ TEST(StudyCommand, ListsTheRunsWithTheirRecordsAsTheWorkflowReadsThem) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(StudyCommand, ModelsThatAreNotNestedGetNoFMapAndTheReportSaysSo) {
+    GeneratedStudy s(false);
+    const std::string out = s.dir.file("results");
+    std::vector<std::string> args = {"study",  s.derivatives, out,      "participant", "--run-id",
+                                     kRuns[0], "--model1",    "wm_csf", "--model2",    "6P"};
+    const hosttest::Outcome participant = hosttest::runProgram(hosttest::corvantisProgram(), args);
+    ASSERT_EQ(participant.status, 0) << participant.err;
+    const std::string prefix = out + "/sub-01/func/" + kRuns[0] + "_model-wmcsfvs6P_";
+    EXPECT_FALSE(fs::exists(prefix + "stat-F_statmap.nii.gz"));
+    EXPECT_TRUE(fs::exists(prefix + "desc-model2minus1_stat-tsnr_statmap.nii.gz"));
+    args[3] = "group";
+    ASSERT_EQ(hosttest::runProgram(hosttest::corvantisProgram(), args).status, 0);
+    const std::string table = hosttest::readFile(out + "/group.tsv");
+    EXPECT_NE(table.find("\tdone\t80\t"), std::string::npos) << table;
+    EXPECT_NE(table.find("\tfalse\tn/a\tn/a\tn/a\t"), std::string::npos) << table;
+    const std::string report = hosttest::readFile(out + "/report.html");
+    EXPECT_NE(report.find("<td>not nested</td>"), std::string::npos);
+    EXPECT_NE(report.find("<b>" + kRuns[0] + "</b>: the models are not nested"), std::string::npos);
+}
+
+} // namespace
