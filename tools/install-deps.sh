@@ -3,6 +3,10 @@
 set -euo pipefail
 # libnifti2-dev, libpng-dev, libstb-dev: NIfTI and pictures in the native host;
 # libisal-dev: gzip (ISA-L) for .nii.gz runs and outputs;
+# nlohmann-json3-dev: the JSON sidecars of confound tables, the records beside
+# designs and the summaries of comparisons;
+# libboost-math-dev: the p-values of comparisons, and the closed form the tests
+# check event regressors against;
 # python3-nibabel: the tests read its NIfTI files independently of niftilib;
 # nlohmann-json3-dev: confound sidecars, design records, summary.json, studies' records;
 # libboost-math-dev: p-values of comparisons, the closed form event regressors are tested against;

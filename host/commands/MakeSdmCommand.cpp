@@ -29,8 +29,9 @@ namespace {
 const char kUsage[] = R"(Usage: Corvantis make-sdm [--table FILE.tsv...] [--table-json FILE.json]
                          [--strategy STRATEGY] [--confounds COL,...]
                          [--interest COL,...] [--events FILE.tsv] [--tr SECONDS]
-                         [--hrf-derivative] [--derivatives COL,...] [--squares COL,...]
-                         [--no-standardize] [--volumes N | --fmr RUN] --output FILE.sdm
+                         [--hrf-derivative] [--derivatives COL,...]
+                         [--squares COL,...] [--no-standardize]
+                         [--volumes N | --fmr RUN] --output FILE.sdm
 
 Writes a design matrix for one run, and beside it (FILE.json) a record of how
 every column was made. Columns of interest come first, then the confounds
@@ -43,7 +44,7 @@ motion parameters, the white-matter and CSF signals and the drifts:
       --events sub-01_task-go_events.tsv --strategy simple --output simple.sdm
 This writes simple.sdm and simple.json; the design has one column per trial
 type of the events (sorted by name), the 24 motion columns, white_matter, csf,
-every cosine* column and the constant, each column z-scored.
+every cosineNN column and the constant, each column z-scored.
 
 Options:
   --table FILE        a tab-separated table (a header row of column names, one
@@ -67,7 +68,7 @@ Options:
                       the middle of each volume (k*TR + TR/2, k from 0); an
                       event of duration 0 is an impulse of one second's weight
   --tr SECONDS        the repetition time; by default the run's (--fmr)
-  --hrf-derivative    adds each condition's temporal derivative (NAME_derivative)
+  --hrf-derivative    adds each condition's temporal derivative, NAME_derivative
   --derivatives COL,... adds the first difference of each column of --interest
                       or --confounds (its first volume the column's mean), after
                       the columns of its block (NAME derivative)
@@ -168,9 +169,7 @@ bool needsSidecar(const ConfoundStrategy& strategy) { return strategy.compcor.ha
 std::optional<PipelineSidecar> tableSidecar(const CommandLine& line, const ConfoundStrategy& strategy) {
     if (const auto path = line.value("table-json")) return readPipelineSidecar(*path);
     if (!needsSidecar(strategy) || !line.has("table")) return std::nullopt;
-    const std::string beside = sidecarPathOfTable(line.values("table").front());
-    if (!std::filesystem::exists(beside)) return std::nullopt;
-    return readPipelineSidecar(beside);
+    return findPipelineSidecar(line.values("table").front());
 }
 
 ConfoundStrategy strategyOf(const CommandLine& line) {

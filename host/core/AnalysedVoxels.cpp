@@ -9,14 +9,15 @@ std::vector<unsigned char> analysedVoxelMask(const TimeCourses& courses, float t
     if (courses.dataType() != kDataTypeFloat32 || courses.volumes() < 1) {
         return mask;
     }
-    // Volume by volume, as the values lie in memory.
-    std::vector<float> minima(static_cast<std::size_t>(courses.voxels()));
-    for (int32_t l = 0; l < courses.voxels(); ++l) minima[static_cast<std::size_t>(l)] = courses.floatValue(0, l);
+    // Volume by volume, as the values lie in memory (straight through them: a
+    // whole-brain run holds tens of millions).
+    const std::size_t voxels = static_cast<std::size_t>(courses.voxels());
+    const float* values = courses.floatData();
+    std::vector<float> minima(values, values + voxels);
     for (int32_t v = 1; v < courses.volumes(); ++v) {
-        for (int32_t l = 0; l < courses.voxels(); ++l) {
-            const float value = courses.floatValue(v, l);
-            float& smallest = minima[static_cast<std::size_t>(l)];
-            if (smallest > value) smallest = value;
+        const float* volume = values + static_cast<std::size_t>(v) * voxels;
+        for (std::size_t l = 0; l < voxels; ++l) {
+            if (minima[l] > volume[l]) minima[l] = volume[l];
         }
     }
     for (std::size_t l = 0; l < minima.size(); ++l) mask[l] = minima[l] > threshold;

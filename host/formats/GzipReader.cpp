@@ -116,8 +116,21 @@ struct GzipStream::State : InflateState {
     std::uint64_t memberAt = 0;
 };
 
+namespace {
+
+// A member must start with the magic; the rest of its header is ISA-L's to check.
+void checkMemberStart(CompressedInput& input) {
+    input.fill(2);
+    if (!startsWithGzipMagic(input.data(), input.available())) {
+        damaged(input.path(), input.position(), "no valid gzip header");
+    }
+}
+
+} // namespace
+
 GzipStream::GzipStream(CompressedInput& input) : input_(input), state_(std::make_unique<State>()) {
     state_->memberAt = input.position();
+    if (input.fill(1)) checkMemberStart(input);
 }
 
 GzipStream::~GzipStream() = default;
@@ -134,6 +147,7 @@ std::size_t GzipStream::read(unsigned char* bytes, std::size_t count) {
             }
             state_->restart();
             state_->memberAt = input_.position();
+            checkMemberStart(input_);
         }
         if (!input_.fill(1)) {
             ended_ = cutShort_ = true;

@@ -30,6 +30,12 @@ NiftiImagePtr readNiftiImage(const std::string& path, bool withData);
 // with up to threads threads. Throws DocumentError as readNiftiImage does.
 void readScaledValues(const std::string& path, const nifti_image& header, float* values, int threads);
 
+// Before memory is set aside for the values: a compressed file whose header
+// claims far more than its bytes would hold once inflated is inflated once,
+// and refused as readScaledValues would refuse it when the values are not
+// there. Throws DocumentError.
+void checkClaimedValues(const std::string& path, int threads);
+
 // A new image of the given extents (nt = 1 for a 3D image) and data type
 // (DT_FLOAT32 or DT_INT16), values 0, or no values (a header to write values
 // held elsewhere) when withValues is false. Throws SaveError.

@@ -59,6 +59,7 @@ MapContents readNiftiMap(const std::string& path) {
         map.header.DF1 = degreesOfFreedom(image->intent_p1);
         map.header.DF2 = degreesOfFreedom(image->intent_p2);
     }
+    checkClaimedValues(path, 1);
     map.values.resize(image->nvox);
     readScaledValues(path, *image, map.values.data(), 1);
     return map;

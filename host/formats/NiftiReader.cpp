@@ -32,6 +32,10 @@ constexpr std::uint64_t kMaxDataBytes = std::uint64_t(1) << 50;
 // arrive, so a header that claims more than the stream holds costs at most
 // twice what the stream holds.
 constexpr std::size_t kGrowthStep = std::size_t(64) << 20;
+// Time courses compress far less than this; a compressed file whose header
+// claims more is inflated once, keeping nothing, before memory is set aside
+// for its values, so a small file cannot make the host allocate without bound.
+constexpr std::uint64_t kPlausibleRatio = 64;
 
 // The bytes of the file as stored, or inflated when they start with the gzip
 // magic: the content decides, not the name.
@@ -326,6 +330,22 @@ private:
     std::map<std::uint64_t, Cut> cuts_;
 };
 
+// Whether the uncompressed bytes reach the end of the values the header declares.
+void checkComplete(const std::string& path, const CheckedHeader& header, const GzipContent& content, bool compressed) {
+    const std::string shown = inQuotes(path);
+    if (content.size < header.voxOffset) {
+        throw DocumentError(shown + ": its vox_offset " + std::to_string(header.voxOffset) +
+                            " lies beyond the end of the " + (compressed ? "uncompressed data" : "file") + " at " +
+                            std::to_string(content.size));
+    }
+    const std::uint64_t done = std::min(content.size - header.voxOffset, header.dataBytes);
+    if (done < header.dataBytes) {
+        throw DocumentError(shown + ": its values end after " + std::to_string(done) + " of the " +
+                            std::to_string(header.dataBytes) + " bytes its header declares" +
+                            (content.cutShort ? " (the compressed file is cut short)" : ""));
+    }
+}
+
 // A stored file in pieces from its first byte, as far as the values go; the uncompressed size seen.
 std::uint64_t readStored(const std::string& path, const CheckedHeader& header, ValuePieces& pieces) {
     InputFile file = InputFile::open(path);
@@ -396,18 +416,24 @@ void readScaledValues(const std::string& path, const nifti_image& image, float* 
     } else {
         content.size = readStored(path, header, pieces);
     }
-    const std::string shown = inQuotes(path);
-    if (content.size < header.voxOffset) {
-        throw DocumentError(shown + ": its vox_offset " + std::to_string(header.voxOffset) +
-                            " lies beyond the end of the " + (compressed ? "uncompressed data" : "file") + " at " +
-                            std::to_string(content.size));
+    checkComplete(path, header, content, compressed);
+}
+
+void checkClaimedValues(const std::string& path, int threads) {
+    CheckedHeader header;
+    bool compressed = false;
+    std::uint64_t stored = 0;
+    {
+        ImageBytes bytes(InputFile::open(path));
+        header = checkedHeader(bytes);
+        compressed = bytes.compressed();
+        stored = bytes.storedSize();
     }
-    const std::uint64_t done = std::min(content.size - header.voxOffset, header.dataBytes);
-    if (done < header.dataBytes) {
-        throw DocumentError(shown + ": its values end after " + std::to_string(done) + " of the " +
-                            std::to_string(header.dataBytes) + " bytes its header declares" +
-                            (content.cutShort ? " (the compressed file is cut short)" : ""));
-    }
+    if (!compressed || header.voxOffset + header.dataBytes <= kPlausibleRatio * (stored + 1)) return;
+    InputFile file = InputFile::open(path);
+    CompressedInput input(file, {});
+    const GzipContent content = inflateGzip(input, threads, [](std::uint64_t, const unsigned char*, std::size_t) {});
+    checkComplete(path, header, content, compressed);
 }
 
 } // namespace corvantis

@@ -61,6 +61,7 @@ FmrText textOf(const nifti_image& image, const std::string& path) {
 // so the values go straight into the time courses.
 TimeCourses timeCoursesOf(const nifti_image& header, const std::string& path, int threads) {
     const int32_t voxels = header.nx * header.ny * header.nz;
+    checkClaimedValues(path, threads);
     std::optional<TimeCourses> timeCourses;
     try {
         timeCourses.emplace(header.nt, voxels, kDataTypeFloat32);

@@ -313,9 +313,9 @@ std::string signalDescription(const std::string& component, ExpansionLevel level
 std::string compcorDescription(const CompCorChoice& choice) {
     std::string columns;
     switch (choice.kind) {
-    case CompCorKind::AnatomicalCombined: columns = "a_comp_cor_* of the sidecar's \"combined\" mask"; break;
-    case CompCorKind::AnatomicalSeparate: columns = "a_comp_cor_* of the \"WM\" mask, then of the \"CSF\" mask"; break;
-    case CompCorKind::Temporal: columns = "t_comp_cor_*"; break;
+    case CompCorKind::AnatomicalCombined: columns = "a_comp_cor_NN of the sidecar's \"combined\" mask"; break;
+    case CompCorKind::AnatomicalSeparate: columns = "a_comp_cor_NN of the \"WM\" mask, then of the \"CSF\" mask"; break;
+    case CompCorKind::Temporal: columns = "t_comp_cor_NN"; break;
     }
     const std::string each = choice.kind == CompCorKind::AnatomicalSeparate ? " of each mask" : "";
     if (choice.components) return columns + ": the first " + std::to_string(*choice.components) + each;
@@ -324,7 +324,7 @@ std::string compcorDescription(const CompCorChoice& choice) {
 }
 
 std::string scrubDescription(const ScrubChoice& scrub) {
-    if (scrub.tableOutliers) return "the table's motion_outlier* columns";
+    if (scrub.tableOutliers) return "the table's motion_outlierNN columns";
     std::vector<std::string> rules;
     if (scrub.framewiseDisplacement)
         rules.push_back("framewise_displacement > " + numberText(*scrub.framewiseDisplacement) + " mm");
@@ -419,37 +419,39 @@ std::vector<std::string> describeColumns(const ConfoundStrategy& strategy) {
     if (strategy.wmCsf) lines.push_back(signalDescription("wm_csf", *strategy.wmCsf));
     if (strategy.globalSignal) lines.push_back(signalDescription("global_signal", *strategy.globalSignal));
     if (strategy.compcor) lines.push_back(compcorDescription(*strategy.compcor));
-    if (strategy.highPass) lines.push_back("every cosine* column (the pipeline's discrete cosine drifts)");
+    if (strategy.highPass) lines.push_back("every cosineNN column (the pipeline's discrete cosine drifts)");
     if (strategy.scrub) lines.push_back(scrubDescription(*strategy.scrub));
-    if (strategy.nonSteadyState) lines.push_back("every non_steady_state_outlier* column");
+    if (strategy.nonSteadyState) lines.push_back("every non_steady_state_outlierNN column");
     for (const std::string& column : strategy.columns) lines.push_back("the column(s) " + column);
     return lines;
 }
 
 std::string strategyHelp() {
     std::string text =
-        "A strategy is a comma-separated list of presets, components and columns:\n"
+        "A strategy is a comma-separated list of presets, components and columns\n"
+        "(NN stands for the pipeline's numbering: cosine00, cosine01, ...):\n"
         "  motion=LEVEL         trans_x trans_y trans_z rot_x rot_y rot_z\n"
         "  wm_csf=LEVEL         white_matter csf\n"
         "  global_signal=LEVEL  global_signal\n"
         "      LEVEL: basic (the columns), derivatives (and NAME_derivative1), power2\n"
         "      (and NAME_power2), full (all of them and NAME_derivative1_power2);\n"
         "      a bare motion, wm_csf or global_signal is basic\n"
-        "  compcor=KIND[:AMOUNT] KIND anat_combined (a_comp_cor_* of the sidecar's\n"
+        "  compcor=KIND[:AMOUNT] KIND anat_combined (a_comp_cor_NN of the sidecar's\n"
         "      \"combined\" mask), anat_separated (those of the \"WM\" mask, then the\n"
-        "      \"CSF\" mask) or temporal (t_comp_cor_*); AMOUNT a number of components\n"
+        "      \"CSF\" mask) or temporal (t_comp_cor_NN); AMOUNT a number of components\n"
         "      (5) or, with a decimal point, a fraction of variance explained (0.5,\n"
         "      the default): the first components whose cumulative variance explained\n"
         "      (the sidecar's CumulativeVarianceExplained) reaches it, per mask\n"
-        "  high_pass            every cosine* column\n"
+        "  high_pass            every cosineNN column\n"
         "  scrub[=fd:MM:dvars:SD:segment:N]  one spike column per volume whose\n"
         "      framewise_displacement exceeds MM or whose std_dvars exceeds SD (either\n"
         "      may be left out; \"n/a\" exceeds neither), and per volume in a run of\n"
-        "      fewer than N kept volumes; a bare scrub is scrub=" +
+        "      fewer than N kept volumes; a bare scrub is\n"
+        "      scrub=" +
         std::string(kScrubDefault) +
         "\n"
-        "  scrub=outliers       the table's motion_outlier* columns instead\n"
-        "  non_steady_state     every non_steady_state_outlier* column\n"
+        "  scrub=outliers       the table's motion_outlierNN columns instead\n"
+        "  non_steady_state     every non_steady_state_outlierNN column\n"
         "  COLUMN or PATTERN    a column by name, or every column a glob pattern\n"
         "      matches (a_comp_cor_0*: * any text, ? one character, [..] a set)\n"
         "Each component may be given once; the bare word compcor is the preset.\n"

@@ -29,9 +29,9 @@ public:
 enum class ExpansionLevel { Basic, Derivatives, Power2, Full };
 
 enum class CompCorKind {
-    AnatomicalCombined, // a_comp_cor_* whose sidecar mask is "combined"
-    AnatomicalSeparate, // a_comp_cor_* of the "WM" and the "CSF" masks, each chosen alike
-    Temporal,           // t_comp_cor_*
+    AnatomicalCombined, // a_comp_cor_NN whose sidecar mask is "combined"
+    AnatomicalSeparate, // a_comp_cor_NN of the "WM" and the "CSF" masks, each chosen alike
+    Temporal,           // t_comp_cor_NN
 };
 
 struct CompCorChoice {
@@ -44,7 +44,7 @@ struct CompCorChoice {
 
 // Spike regressors: one column per censored volume.
 struct ScrubChoice {
-    // The table's motion_outlier* columns instead of thresholds.
+    // The table's motion_outlierNN columns instead of thresholds.
     bool tableOutliers = false;
     std::optional<double> framewiseDisplacement; // mm; volumes above it are censored
     std::optional<double> standardizedDvars;     // likewise for std_dvars

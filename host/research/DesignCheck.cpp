@@ -83,7 +83,6 @@ Matrix standardized(const DesignTable& design) {
 
 struct Svd {
     Column values; // singular values, by column (not sorted)
-    Matrix u;      // left singular vectors times their values: the rotated columns
     Matrix v;      // right singular vectors, v[j] the j-th one
 };
 
@@ -125,10 +124,35 @@ Svd jacobiSvd(Matrix a) {
     }
     Svd svd;
     for (const Column& column : a) svd.values.push_back(norm(column));
-    svd.u = std::move(a);
     svd.v = std::move(v);
     return svd;
 }
+
+// Householder QR: the triangular factor R (min(n, p) rows), whose singular
+// values and right singular vectors are the design's. The rotations then work
+// on p x p numbers instead of n x p.
+Matrix triangularFactor(Matrix a) {
+    const std::size_t p = a.size();
+    const std::size_t n = p == 0 ? 0 : a.front().size();
+    const std::size_t steps = std::min(n, p);
+    for (std::size_t k = 0; k < steps; ++k) {
+        Column v(a[k].begin() + static_cast<std::ptrdiff_t>(k), a[k].end());
+        const double length = norm(v);
+        if (length == 0.0) continue;
+        v[0] += std::copysign(length, v[0]);
+        const double scale = 2.0 / dot(v, v);
+        for (std::size_t j = k; j < p; ++j) {
+            double projection = 0.0;
+            for (std::size_t i = 0; i < v.size(); ++i) projection += v[i] * a[j][k + i];
+            projection *= scale;
+            for (std::size_t i = 0; i < v.size(); ++i) a[j][k + i] -= projection * v[i];
+        }
+    }
+    for (Column& column : a) column.resize(steps);
+    return a;
+}
+
+Svd singularValues(const Matrix& a) { return jacobiSvd(triangularFactor(a)); }
 
 // A design's values are floats: what float rounding can hide is no dependence
 // the design can be trusted to be free of.
@@ -182,7 +206,7 @@ DesignCheck checkDesign(const DesignTable& design, const std::string& label) {
     check.label = label;
     check.volumes = static_cast<int32_t>(design.columns.front().size());
     check.predictors = static_cast<int32_t>(design.columns.size());
-    const Svd svd = jacobiSvd(standardized(design));
+    const Svd svd = singularValues(standardized(design));
     check.rankTolerance = rankTolerance(svd, design.columns.front().size());
     check.rank = static_cast<int32_t>(
         std::count_if(svd.values.begin(), svd.values.end(), [&](double s) { return s > check.rankTolerance; }));
@@ -220,12 +244,17 @@ namespace {
 // The model-1 columns whose part outside model 2's column space is above the
 // nesting tolerance: projected twice on model 2's left singular vectors.
 std::vector<std::string> columnsOutside(const DesignTable& model1, const DesignTable& model2) {
-    const Svd svd = jacobiSvd(standardized(model2));
+    const Matrix a = standardized(model2);
+    const Svd svd = singularValues(a);
     const double tolerance = rankTolerance(svd, model2.columns.front().size());
+    // The left singular vectors of the nonzero singular values: A v / sigma.
     Matrix basis;
     for (std::size_t k = 0; k < svd.values.size(); ++k) {
         if (svd.values[k] <= tolerance) continue;
-        Column u = svd.u[k];
+        Column u(a.front().size(), 0.0);
+        for (std::size_t j = 0; j < a.size(); ++j) {
+            for (std::size_t t = 0; t < u.size(); ++t) u[t] += a[j][t] * svd.v[k][j];
+        }
         for (double& x : u) x /= svd.values[k];
         basis.push_back(u);
     }

@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <sstream>
+
+#include "host/formats/HostErrors.h"
 
 namespace corvantis {
 
@@ -57,6 +60,12 @@ double volumeTime(const EventTiming& timing, int32_t k) { return (static_cast<do
 // for m = O k + O/2 - 1 - i: the kernel's own index.
 std::vector<double> conditionRegressor(const std::vector<TaskEvent>& events, const std::string& condition,
                                        const EventTiming& timing, bool derivative) {
+    if (!(timing.tr >= Hrf::kShortestTr && timing.tr <= Hrf::kLongestTr)) {
+        std::ostringstream message;
+        message << "a TR of " << timing.tr << " s is outside the " << Hrf::kShortestTr << " to " << Hrf::kLongestTr
+                << " s that event regressors are made for";
+        throw DocumentError(message.str());
+    }
     const int64_t oversampling = Hrf::kOversampling;
     const double step = timing.tr / static_cast<double>(oversampling);
     const Kernel kernel = kernelOf(step, derivative);

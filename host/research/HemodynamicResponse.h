@@ -21,6 +21,10 @@ struct CanonicalHrf {
     static constexpr double kLengthSeconds = 32.0;
     // Fine time steps per TR for the boxcar and the convolution.
     static constexpr int32_t kOversampling = 16;
+    // The TRs event regressors are made for, in seconds: beyond them the grid
+    // would hold millions of steps per event, or the response no step at all.
+    static constexpr double kShortestTr = 0.01;
+    static constexpr double kLongestTr = 100.0;
 };
 
 // The response at t seconds after an impulse (0 outside [0, 32 s)), unnormalised,
@@ -40,7 +44,8 @@ double volumeTime(const EventTiming& timing, int32_t k);
 // One condition's regressor at each volume: its events' boxcar (the share of
 // each fine step an event covers) convolved with the normalised response on a
 // grid of TR / 16, then read at the volumes' times. With derivative, the time
-// derivative of that regressor (per second) instead.
+// derivative of that regressor (per second) instead. Throws DocumentError for a
+// TR outside [kShortestTr, kLongestTr].
 std::vector<double> conditionRegressor(const std::vector<TaskEvent>& events, const std::string& condition,
                                        const EventTiming& timing, bool derivative);
 

@@ -1,5 +1,7 @@
 #include "host/research/PipelineSidecar.h"
 
+#include <filesystem>
+
 #include "host/formats/HostErrors.h"
 #include "host/formats/SafeInput.h"
 
@@ -84,6 +86,13 @@ PipelineSidecar parsePipelineSidecar(const std::string&, const std::string& path
 
 PipelineSidecar readPipelineSidecar(const std::string& path) {
     return parsePipelineSidecar(readTextFile(path, "the table's sidecar"), path);
+}
+
+std::optional<PipelineSidecar> findPipelineSidecar(const std::string& tablePath) {
+    const std::string path = sidecarPathOfTable(tablePath);
+    std::error_code error;
+    if (!std::filesystem::exists(path, error)) return std::nullopt;
+    return readPipelineSidecar(path);
 }
 
 } // namespace corvantis

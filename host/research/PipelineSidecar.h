@@ -28,6 +28,10 @@ struct PipelineSidecar {
 // The sidecar of a table named NAME.tsv: NAME.json beside it.
 std::string sidecarPathOfTable(const std::string& tablePath);
 
+// The sidecar beside the table (sidecarPathOfTable), read when such a file
+// exists; nullopt when none does. Throws as readPipelineSidecar does.
+std::optional<PipelineSidecar> findPipelineSidecar(const std::string& tablePath);
+
 // Throws DocumentError naming the file: not JSON, not an object at the top, a
 // key of a known kind with a value of another kind. Builds without a JSON
 // reader (see QUORVEX_HOST_JSON) refuse every sidecar with that reason.

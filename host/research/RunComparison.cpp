@@ -106,13 +106,15 @@ struct Designs {
     DesignInputs inputs;
     Model model[2];
     DesignPairCheck check;
+    // Nested, and model 2 has more columns: the plug-in makes its F map only then.
+    bool fTest = false;
+    std::vector<std::string> warnings; // the designs', the checks', then this comparison's
 };
 
 DesignInputs designInputs(const CompareRequest& request, const FmrDocument& run) {
     DesignInputs inputs;
     inputs.tables.push_back(readConfoundTable(request.confounds));
-    const std::string sidecar = sidecarPathOfTable(request.confounds);
-    if (fs::exists(sidecar)) inputs.sidecar = readPipelineSidecar(sidecar);
+    inputs.sidecar = findPipelineSidecar(request.confounds);
     if (request.events) inputs.events = readEventsTable(*request.events);
     inputs.tr = runRepetitionTime(run);
     inputs.volumes = run.layout().nrOfVolumes;
@@ -144,14 +146,25 @@ Designs buildDesigns(const CompareRequest& request, const FmrDocument& run, std:
                             "; compare two different strategies");
     }
     designs.check = checkDesignPair(designs.model[0].built.table, designs.model[1].built.table);
+    for (const Model& model : designs.model) {
+        designs.warnings.insert(designs.warnings.end(), model.built.warnings.begin(), model.built.warnings.end());
+    }
+    designs.warnings.insert(designs.warnings.end(), designs.check.warnings.begin(), designs.check.warnings.end());
+    designs.fTest = designs.check.nested && designs.check.model2.predictors > designs.check.model1.predictors;
+    if (designs.check.nested && !designs.fTest) {
+        designs.warnings.push_back(
+            "model 2 has no more columns than model 1 although it spans more, so no F map "
+            "can be made; leave out model 1's redundant columns for an F test");
+    }
     for (int i = 0; i < 2; ++i) {
         const DesignCheck& c = i == 0 ? designs.check.model1 : designs.check.model2;
         progress << "Model " << i + 1 << " (" << strategies[i] << "): " << c.predictors << " predictors, rank "
                  << c.rank << ", " << c.residualDf << " residual df, condition number " << c.conditionNumber << "\n";
     }
-    progress << (designs.check.nested ? "The models are nested: F(" + std::to_string(designs.check.numeratorDf) + ", " +
-                                            std::to_string(designs.check.denominatorDf) + ")"
-                                      : std::string("The models are not nested: no F test"))
+    progress << (designs.fTest
+                     ? "The models are nested: F(" + std::to_string(designs.check.numeratorDf) + ", " +
+                           std::to_string(designs.check.denominatorDf) + ")"
+                     : std::string(designs.check.nested ? "No F test" : "The models are not nested: no F test"))
              << "\n";
     return designs;
 }
@@ -178,6 +191,7 @@ VoxelChoice chooseVoxels(const CompareRequest& request, FmrDocument& run, std::o
         const MaskHandover handover = handOverMask(courses, mask);
         choice.method = "mask";
         choice.threshold = handover.threshold;
+        if (mask.warning) choice.warnings.push_back(*mask.warning);
         if (std::isnan(handover.outsideValue)) {
             choice.warnings.push_back(
                 "the run has values at or below 0 inside the mask; voxels outside the mask are "
@@ -224,7 +238,7 @@ Parameters comparisonParameters(const DialogDeclarations& dialog, const Designs&
     Parameters parameters;
     for (const ParameterDefault& entry : dialog.parameters) parameters.set(entry.first, entry.second);
     for (const MapOutput& map : kMapOutputs) parameters.set(map.switchName, "1");
-    if (!designs.check.nested) parameters.set(kFMapSwitch, "0");
+    if (!designs.fTest) parameters.set(kFMapSwitch, "0");
     for (const char* name : kResidualSwitches) parameters.set(name, "1");
     parameters.set("sdmfile1", (staging / (designs.model[0].stem + ".sdm")).string());
     parameters.set("sdmfile2", (staging / (designs.model[1].stem + ".sdm")).string());
@@ -370,7 +384,7 @@ void measure(const PluginOutputs& outputs, const Designs& designs, const VoxelCh
     summary.shareTsnrRaised = shareOf(raised, choice.count);
     summary.medianDeltaTsnr = summary.maps["delta_tsnr"].median;
     summary.medianDeltaR2adj = summary.maps["delta_r2adj"].median;
-    if (!designs.check.nested) return;
+    if (!designs.fTest) return;
     if (byKey.count("f") == 0) throw std::runtime_error("the plug-in saved no F map for nested models");
     std::vector<double> tested;
     const std::vector<float> p = negLog10PValues(*byKey["f"], designs, choice.analysed, tested);
@@ -488,12 +502,9 @@ void describeInputs(const CompareRequest& request, const Designs& designs, const
     summary.volumes = layout.nrOfVolumes;
     summary.voxelsTotal = layout.voxels();
     summary.nested = designs.check.nested;
-    if (designs.check.nested) summary.fDf = {designs.check.numeratorDf, designs.check.denominatorDf};
+    if (designs.fTest) summary.fDf = {designs.check.numeratorDf, designs.check.denominatorDf};
     summary.fdrQ = request.fdrQ;
-    for (const Model& model : designs.model) {
-        summary.warnings.insert(summary.warnings.end(), model.built.warnings.begin(), model.built.warnings.end());
-    }
-    summary.warnings.insert(summary.warnings.end(), designs.check.warnings.begin(), designs.check.warnings.end());
+    summary.warnings = designs.warnings;
 }
 
 } // namespace
@@ -545,7 +556,7 @@ CompareResult compareRun(const CompareRequest& request, std::ostream& progress) 
     runPluginAndMeasure(request, designs, choice, staging.path(), std::move(document), progress, summary, files,
                         measured);
     summary.compareSeconds = std::chrono::duration<double>(measured - compared).count();
-    if (summary.nested) {
+    if (summary.fDf) {
         progress << "FDR (q = " << request.fdrQ << "): "
                  << (summary.fdrSurviving == 0
                          ? std::string("no voxel survives")

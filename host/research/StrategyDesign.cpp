@@ -165,12 +165,17 @@ void addSignal(Context& context, const std::string& component, ExpansionLevel le
     }
 }
 
-std::vector<std::pair<const ConfoundTable*, std::string>> columnsStartingWith(const Context& context,
-                                                                              const std::string& prefix) {
+// The pipeline's numbered columns of a kind: the prefix and then digits only
+// (cosine00, a_comp_cor_03), in table order.
+std::vector<std::pair<const ConfoundTable*, std::string>> numberedColumns(const Context& context,
+                                                                          const std::string& prefix) {
     std::vector<std::pair<const ConfoundTable*, std::string>> columns;
     for (const ConfoundTable& table : context.inputs.tables) {
         for (const std::string& name : table.names) {
-            if (name.compare(0, prefix.size(), prefix) == 0) columns.emplace_back(&table, name);
+            if (name.size() > prefix.size() && name.compare(0, prefix.size(), prefix) == 0 &&
+                name.find_first_not_of("0123456789", prefix.size()) == std::string::npos) {
+                columns.emplace_back(&table, name);
+            }
         }
     }
     return columns;
@@ -245,12 +250,12 @@ void addCompCor(Context& context, const CompCorChoice& choice) {
         throw DocumentError(
             "compcor=" +
             std::string(choice.kind == CompCorKind::AnatomicalCombined ? "anat_combined" : "anat_separated") +
-            " needs the confounds table's JSON sidecar, which tells the masks of the " + prefix + "* columns apart");
+            " needs the confounds table's JSON sidecar, which tells the masks of the " + prefix + "NN columns apart");
     }
     std::vector<std::string> masks = {""};
     if (choice.kind == CompCorKind::AnatomicalCombined) masks = {"combined"};
     if (choice.kind == CompCorKind::AnatomicalSeparate) masks = {"WM", "CSF"};
-    const auto candidates = columnsStartingWith(context, prefix);
+    const auto candidates = numberedColumns(context, prefix);
     for (const std::string& mask : masks) {
         std::vector<std::string> columns;
         for (const auto& [table, name] : candidates) {
@@ -259,7 +264,7 @@ void addCompCor(Context& context, const CompCorChoice& choice) {
             if (metadata != nullptr && metadata->retained == false) continue;
             columns.push_back(name);
         }
-        const std::string what = prefix + "* columns" + (mask.empty() ? "" : " of the " + inQuotes(mask) + " mask");
+        const std::string what = prefix + "NN columns" + (mask.empty() ? "" : " of the " + inQuotes(mask) + " mask");
         if (columns.empty()) {
             throw DocumentError("compcor: the tables have no " + what +
                                 (sidecar != nullptr ? " (as " + inQuotes(sidecar->path) + " tells them)" : ""));
@@ -270,14 +275,13 @@ void addCompCor(Context& context, const CompCorChoice& choice) {
     }
 }
 
-void addEveryColumnStartingWith(Context& context, const std::string& prefix, const std::string& component,
-                                bool required) {
-    const auto columns = columnsStartingWith(context, prefix);
+void addNumberedColumns(Context& context, const std::string& prefix, const std::string& component, bool required) {
+    const auto columns = numberedColumns(context, prefix);
     if (columns.empty() && required) {
-        throw DocumentError(component + ": no table has a " + prefix + "* column");
+        throw DocumentError(component + ": no table has a " + prefix + "NN column");
     }
     if (columns.empty()) {
-        context.warnings.push_back(component + ": no table has a " + prefix + "* column; none is added");
+        context.warnings.push_back(component + ": no table has a " + prefix + "NN column; none is added");
     }
     for (const auto& [table, name] : columns) {
         addTableColumn(context, name, "confound", Found{table, table->column(name)});
@@ -332,7 +336,7 @@ std::vector<Censored> censoredWithReasons(const ConfoundTable& table, const Scru
 
 void addScrub(Context& context, const ScrubChoice& scrub) {
     if (scrub.tableOutliers) {
-        addEveryColumnStartingWith(context, PipelineColumns::kMotionOutlier, "scrub=outliers", false);
+        addNumberedColumns(context, PipelineColumns::kMotionOutlier, "scrub=outliers", false);
         return;
     }
     const ConfoundTable& table = context.inputs.tables.front();
@@ -584,10 +588,10 @@ BuiltDesign buildStrategyDesign(const DesignInputs& inputs, const ConfoundStrate
     if (strategy.wmCsf) addSignal(context, "wm_csf", *strategy.wmCsf);
     if (strategy.globalSignal) addSignal(context, "global_signal", *strategy.globalSignal);
     if (strategy.compcor) addCompCor(context, *strategy.compcor);
-    if (strategy.highPass) addEveryColumnStartingWith(context, PipelineColumns::kCosine, "high_pass", true);
+    if (strategy.highPass) addNumberedColumns(context, PipelineColumns::kCosine, "high_pass", true);
     if (strategy.scrub) addScrub(context, *strategy.scrub);
     if (strategy.nonSteadyState) {
-        addEveryColumnStartingWith(context, PipelineColumns::kNonSteadyState, "non_steady_state", false);
+        addNumberedColumns(context, PipelineColumns::kNonSteadyState, "non_steady_state", false);
     }
     addNamedBlock(context, custom, "confound", derivatives, squares);
     checkNames(context.drafts);

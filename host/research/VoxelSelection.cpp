@@ -28,6 +28,38 @@ std::string shapeText(int x, int y, int z) {
     return std::to_string(x) + "x" + std::to_string(y) + "x" + std::to_string(z);
 }
 
+// The transform a reader would place the voxels by: the sform when set, else the qform.
+const mat44* placement(const nifti_image& image) {
+    if (image.sform_code > 0) return &image.sto_xyz;
+    if (image.qform_code > 0) return &image.qto_xyz;
+    return nullptr;
+}
+
+// Whether two transforms differ by more than a hundredth of a millimetre.
+bool samePlacement(const mat44& a, const mat44& b) {
+    for (int i = 0; i < 3; ++i) {
+        for (int j = 0; j < 4; ++j) {
+            if (std::fabs(a.m[i][j] - b.m[i][j]) > 0.01f) return false;
+        }
+    }
+    return true;
+}
+
+std::optional<std::string> placementWarning(const nifti_image& mask, const std::string& maskPath,
+                                            const std::string& runPath) {
+    NiftiImagePtr run;
+    try {
+        run = readNiftiImage(runPath, false);
+    } catch (const DocumentError&) {
+        return std::nullopt; // an .fmr run has no transform to compare with
+    }
+    const mat44* a = placement(mask);
+    const mat44* b = placement(*run);
+    if (a == nullptr || b == nullptr || samePlacement(*a, *b)) return std::nullopt;
+    return "the mask " + inQuotes(maskPath) + " places its voxels in space differently from the run " +
+           inQuotes(runPath) + " (another voxel-to-world transform): check that it was made for this run";
+}
+
 } // namespace
 
 AutomaticThreshold automaticThreshold(const TimeCourses& courses) {
@@ -66,7 +98,8 @@ BrainMask readBrainMask(const std::string& path, const RunLayout& run, const std
                             " is " + shapeText(run.dimX, run.dimY, run.dimZ) +
                             " per volume; a mask must be a 3D image on the run's grid");
     }
-    BrainMask mask{path, std::vector<unsigned char>(static_cast<std::size_t>(run.voxels()), 0)};
+    BrainMask mask{path, std::vector<unsigned char>(static_cast<std::size_t>(run.voxels()), 0),
+                   placementWarning(*image, path, runPath)};
     for (std::size_t i = 0; i < mask.inside.size(); ++i) {
         const double value = scaledValue(*image, i);
         mask.inside[i] = std::isfinite(value) && value != 0.0;

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -27,11 +28,14 @@ AutomaticThreshold automaticThreshold(const TimeCourses& courses);
 struct BrainMask {
     std::string path;
     std::vector<unsigned char> inside;
+    // Set when the mask's voxel-to-world transform is not the run's (a NIfTI
+    // run): the same shape may then be another grid.
+    std::optional<std::string> warning;
     int64_t insideCount() const;
 };
 
 // Reads a 3D NIfTI-1 mask (a 4D image of one volume too). Throws DocumentError
-// naming the file when it cannot be read and when its grid is not the run's,
+// naming the file when it cannot be read and when its shape is not the run's,
 // naming both shapes.
 BrainMask readBrainMask(const std::string& path, const RunLayout& run, const std::string& runPath);
 

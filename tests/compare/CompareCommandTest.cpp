@@ -436,3 +436,25 @@ TEST_F(CompareCommand, AMaskSelectsExactlyItsVoxelsOfARunWithValuesBelowZero) {
 }
 
 } // namespace
+
+namespace {
+
+// Nested, model 2 spans more, but model 1's repeated column gives it as many
+// columns: the plug-in can make no F map, and the summary says why.
+TEST_F(CompareCommand, NestedModelsOfEqualColumnCountsGetNoFTestAndAReason) {
+    SKIP_WITHOUT_PYTHON();
+    const testsupport::TempDir work;
+    const std::string out = work.file("out");
+    const Outcome ran = compare(out, "6P,spare_a,spare_b", "6P,spare_a,cosine00", {"--mask", input("mask.nii.gz")});
+    ASSERT_EQ(ran.status, 0) << ran.err;
+    const json s = summaryOf(out);
+    EXPECT_TRUE(s["nested"].get<bool>());
+    EXPECT_TRUE(s["f_df"].is_null());
+    EXPECT_FALSE(s["maps"].contains("f"));
+    bool said = false;
+    for (const json& warning : s["warnings"])
+        said = said || warning.get<std::string>().find("no F map") != std::string::npos;
+    EXPECT_TRUE(said) << s["warnings"].dump();
+}
+
+} // namespace

@@ -44,7 +44,9 @@ TEST(AutomaticThreshold, PassesOverVoxelsWhoseMeanIsNotFinite) {
     EXPECT_NEAR(automatic.threshold, 1001.0f, 1e-3f);
 }
 
-BrainMask maskOf(std::vector<unsigned char> inside) { return BrainMask{"mask.nii.gz", std::move(inside)}; }
+BrainMask maskOf(std::vector<unsigned char> inside) {
+    return BrainMask{"mask.nii.gz", std::move(inside), std::nullopt};
+}
 
 TEST(MaskHandover, PositiveRunsGetZeroOutsideAndKeepEveryValueInside) {
     TimeCourses courses = coursesOf({5.0f, 700.0f, 0.5f, 900.0f}, 4);
@@ -116,6 +118,40 @@ TEST(BrainMask, RefusesAnotherGridNamingBothShapes) {
     }
     const std::string fourD = writeMask(dir, 3, 2, 2, 5);
     EXPECT_THROW(readBrainMask(fourD, run, "run.nii.gz"), DocumentError);
+}
+
+} // namespace
+
+namespace {
+
+std::string writePlaced(const testsupport::TempDir& dir, const std::string& name, int nt, float xOffset) {
+    NiftiImagePtr image = newImage(3, 2, 2, nt, DT_FLOAT32);
+    static_cast<float*>(image->data)[0] = 1.0f;
+    image->sform_code = NIFTI_XFORM_SCANNER_ANAT;
+    image->sto_xyz = nifti_make_orthog_mat44(3, 0, 0, 0, 3, 0, 0, 0, 3);
+    image->sto_xyz.m[0][3] = xOffset;
+    const std::string path = dir.file(name);
+    writeNiftiImage(*image, path);
+    return path;
+}
+
+TEST(BrainMask, WarnsWhenItIsPlacedDifferentlyFromTheRun) {
+    const testsupport::TempDir dir;
+    RunLayout run;
+    run.dimX = 3;
+    run.dimY = 2;
+    run.dimZ = 2;
+    const std::string runPath = writePlaced(dir, "run.nii.gz", 4, -90.0f);
+    const std::string same = writePlaced(dir, "same.nii.gz", 1, -90.0f);
+    const std::string moved = writePlaced(dir, "moved.nii.gz", 1, -87.0f);
+    EXPECT_FALSE(readBrainMask(same, run, runPath).warning.has_value());
+    const BrainMask shifted = readBrainMask(moved, run, runPath);
+    ASSERT_TRUE(shifted.warning.has_value());
+    EXPECT_EQ(*shifted.warning, "the mask \"" + moved + "\" places its voxels in space differently from the run \"" +
+                                    runPath +
+                                    "\" (another voxel-to-world transform): check that it was made for "
+                                    "this run");
+    EXPECT_EQ(shifted.insideCount(), 1);
 }
 
 } // namespace

@@ -11,6 +11,7 @@
 #include "HostTestSupport.h"
 #include "host/core/HostServices.h"
 #include "host/core/ServiceExports.h"
+#include "host/formats/HostErrors.h"
 
 // The host's exports, declared as a plug-in's host kit types them.
 extern "C" {
@@ -229,6 +230,40 @@ TEST_F(HostServicesTest, SaveAsCarriesTheNewPathIntoLaterHeaders) {
     EXPECT_FALSE(host.cvSaveMAPsOfCurrentFMR(dir.file("none.map").c_str()));
     EXPECT_EQ(messages.str(),
               "Corvantis: warning: cannot save \"" + dir.file("none.map") + "\": no map has been created\n");
+}
+
+// Without the host's formats the hooks are the saves: nothing of the host's
+// own is written, a hook's failure is the service's, and only a save that
+// succeeded moves the document to its new name.
+TEST_F(HostServicesTest, WithoutHostFormatsTheHooksAreTheSaves) {
+    HostServices& host = session();
+    std::vector<std::string> written;
+    bool failRun = true;
+    corvantis::SaveHooks hooks;
+    hooks.hostFormats = false;
+    hooks.run = [&](const corvantis::FmrDocument& run, const std::string& fmrPath) {
+        if (failRun) throw corvantis::SaveError("disk full");
+        written.push_back(fmrPath + " from " + run.path());
+    };
+    hooks.map = [&](const corvantis::MapImage& map, const corvantis::FmrDocument&, const std::string& path) {
+        written.push_back(path + " of " + std::to_string(map.values().size()));
+    };
+    host.setSaveHooks(hooks);
+    const std::string runPath = dir.file("run.fmr");
+    EXPECT_FALSE(host.cvSaveFMRAndSTC(dir.file("a.fmr").c_str(), "a"));
+    EXPECT_EQ(host.document()->path(), runPath);
+    failRun = false;
+    EXPECT_TRUE(host.cvSaveFMRAndSTC(dir.file("b.fmr").c_str(), "b"));
+    EXPECT_EQ(host.document()->path(), dir.file("b.fmr"));
+    EXPECT_EQ(*host.document()->text().find("STCFile"), "b.stc");
+    EXPECT_TRUE(host.cvCreateMAPForCurrentFMR());
+    EXPECT_TRUE(host.cvSaveMAPsOfCurrentFMR(dir.file("m.map").c_str()));
+    EXPECT_EQ(written, (std::vector<std::string>{dir.file("b.fmr") + " from " + runPath, dir.file("m.map") + " of 4"}));
+    EXPECT_EQ(messages.str(), "Corvantis: warning: cannot save \"" + dir.file("a.fmr") + "\": disk full\n");
+    EXPECT_EQ(traced(), "cvSaveFMRAndSTC(\"" + dir.file("a.fmr") + "\", \"a\") -> false\n" + "cvSaveFMRAndSTC(\"" +
+                            dir.file("b.fmr") + "\", \"b\") -> true\n" + "cvCreateMAPForCurrentFMR() -> true\n" +
+                            "cvSaveMAPsOfCurrentFMR(\"" + dir.file("m.map") + "\") -> true\n");
+    EXPECT_EQ(hosttest::filesIn(dir.path()), (std::vector<std::string>{"run.fmr", "run.stc", "trace.txt"}));
 }
 
 // What the exports write to the standard error stream while it lives.

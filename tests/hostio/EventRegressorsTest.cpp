@@ -99,6 +99,22 @@ TEST(EventRegressors, AtAnotherTrAndForImpulses) {
     }
 }
 
+TEST(EventRegressors, RefuseATrTheGridCannotServe) {
+    const std::vector<TaskEvent> one = {{1.0, 2.0, "a"}};
+    const std::vector<std::pair<double, std::string>> refused = {
+        {0.001, "0.001"}, {1000.0, "1000"}, {std::nan(""), "nan"}};
+    for (const auto& [tr, text] : refused) {
+        try {
+            corvantis::conditionRegressor(one, "a", EventTiming{tr, 10}, false);
+            FAIL() << tr;
+        } catch (const corvantis::DocumentError& e) {
+            EXPECT_EQ(std::string(e.what()),
+                      "a TR of " + text + " s is outside the 0.01 to 100 s that event regressors are made for");
+        }
+    }
+    EXPECT_EQ(corvantis::conditionRegressor(one, "a", EventTiming{100.0, 3}, false).size(), 3u);
+}
+
 corvantis::EventsTable events(const std::string& text) { return corvantis::parseEventsTable(text, "e.tsv"); }
 
 std::string refusal(const std::string& text) {

@@ -95,20 +95,20 @@ TEST(StrategyDesign, CompCorIsChosenByMaskCountOrVarianceFromTheSidecar) {
     EXPECT_EQ(build("compcor=temporal:0.4").table.names, concat({{"t_comp_cor_00", "t_comp_cor_01"}}));
     const BuiltDesign all = build("compcor=anat_combined:0.99");
     EXPECT_EQ(all.table.names.size(), 6u);
-    EXPECT_EQ(all.warnings, (Names{"compcor: the a_comp_cor_* columns of the \"combined\" mask explain 60% of the "
+    EXPECT_EQ(all.warnings, (Names{"compcor: the a_comp_cor_NN columns of the \"combined\" mask explain 60% of the "
                                    "variance together, less than 99%; all of them are used"}));
     EXPECT_EQ(refusal("compcor=anat_combined:6"),
-              "compcor asks for 6 components, but the tables have 5 a_comp_cor_* columns of the \"combined\" mask");
+              "compcor asks for 6 components, but the tables have 5 a_comp_cor_NN columns of the \"combined\" mask");
 
     // Without the sidecar the masks cannot be told apart; temporal components still can be counted.
     const DesignInputs bare = pipelineInputs(false);
     EXPECT_EQ(refusal("compcor", bare),
               "compcor=anat_combined needs the confounds table's JSON sidecar, which tells "
-              "the masks of the a_comp_cor_* columns apart");
+              "the masks of the a_comp_cor_NN columns apart");
     EXPECT_EQ(build("compcor=temporal:2", bare).table.names, concat({{"t_comp_cor_00", "t_comp_cor_01"}}));
     const BuiltDesign fallback = build("compcor=temporal:0.5", bare);
     EXPECT_EQ(fallback.table.names, concat({{"t_comp_cor_00", "t_comp_cor_01", "t_comp_cor_02"}}));
-    EXPECT_EQ(fallback.warnings, (Names{"compcor: the sidecar gives no variance explained for the t_comp_cor_* "
+    EXPECT_EQ(fallback.warnings, (Names{"compcor: the sidecar gives no variance explained for the t_comp_cor_NN "
                                         "columns, so the first 3 are used instead of those reaching 50%"}));
 }
 
@@ -222,13 +222,14 @@ TEST(StrategyDesign, RefusesWhatATableCannotGive) {
     small.tables = {corvantis::parseConfoundTable("csf\tcosine00\n1\t1\n2\t-1\n4\t1\n", "s.tsv")};
     EXPECT_EQ(refusal("6P", small), "no table has a column \"trans_x\", which motion needs");
     EXPECT_EQ(refusal("wm_csf", small), "no table has a column \"white_matter\", which wm_csf needs");
-    small.tables = {corvantis::parseConfoundTable("csf\n1\n2\n4\n", "s.tsv")};
-    EXPECT_EQ(refusal("high_pass", small), "high_pass: no table has a cosine* column");
+    // A column named like the drifts but not numbered is none of them.
+    small.tables = {corvantis::parseConfoundTable("csf\tcosine_x\tcosine\n1\t3\t1\n2\t1\t2\n4\t2\t0\n", "s.tsv")};
+    EXPECT_EQ(refusal("high_pass", small), "high_pass: no table has a cosineNN column");
     // non_steady_state and outliers: pipelines write no such column when no volume is one.
     const BuiltDesign none = build("non_steady_state,csf", small);
     EXPECT_EQ(none.table.names, (Names{"csf", "Constant"}));
     EXPECT_EQ(none.warnings,
-              (Names{"non_steady_state: no table has a non_steady_state_outlier* column; none is added"}));
+              (Names{"non_steady_state: no table has a non_steady_state_outlierNN column; none is added"}));
 }
 
 } // namespace

@@ -13,6 +13,7 @@
 
 #include "HostTestSupport.h"
 #include "host/core/RunDocument.h"
+#include "host/core/SavedMap.h"
 #include "host/formats/ConfoundTable.h"
 #include "host/formats/FmrDocument.h"
 #include "host/formats/HostErrors.h"
@@ -273,6 +274,19 @@ TEST(SafeReadsNifti, AHeaderClaimingGigabytesBeforeAFewBytesIsRefused) {
                                     ": the file holds 400 bytes; its header places 1073741824000 bytes of "
                                     "values (2048 x 2048 x 64 x 1000) at byte 352, so it needs at least "
                                     "1073741824352");
+}
+
+// A compressed header may claim far more than its bytes hold: the claim is
+// checked before memory is set aside for a terabyte of values.
+TEST(SafeReadsNifti, ACompressedHeaderClaimingATerabyteIsRefusedWithoutAllocatingIt) {
+    TempDir dir;
+    const std::string path = dir.file("huge.nii.gz");
+    hosttest::writeFile(path, gzipped(niftiBytes({2048, 2048, 64, 1000}, 352, counting(12))));
+    EXPECT_EQ(runRefusal(path), q(path) + ": its values end after 48 of the 1073741824000 bytes its header declares");
+    const std::string map = dir.file("huge-map.nii.gz");
+    hosttest::writeFile(map, gzipped(niftiBytes({2048, 2048, 400, 1}, 352, counting(12))));
+    EXPECT_EQ(refusal([&] { corvantis::readSavedMap(map); }),
+              q(map) + ": its values end after 48 of the 6710886400 bytes its header declares");
 }
 
 TEST(SafeReadsNifti, ARunWithAZeroExtentIsRefused) {
