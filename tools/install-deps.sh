@@ -8,8 +8,7 @@ set -euo pipefail
 # libboost-math-dev: the p-values of comparisons, and the closed form the tests
 # check event regressors against;
 # python3-nibabel: the tests read its NIfTI files independently of niftilib;
-# nlohmann-json3-dev: confound sidecars, design records, summary.json, studies' records;
-# libboost-math-dev: p-values of comparisons, the closed form event regressors are tested against;
+# nlohmann-json3-dev also: the records and summaries of studies;
 # python3-statsmodels, python3-scipy: the float64 reference the comparison tests check against;
 # snakemake: the study's workflow; chromium: the study report's test in a headless browser.
 # clang, libclang-rt-14-dev: the fuzz preset's libFuzzer builds.
