@@ -8,11 +8,13 @@ set -euo pipefail
 # libboost-math-dev: the p-values of comparisons, and the closed form the tests
 # check event regressors against;
 # python3-nibabel: the tests read its NIfTI files independently of niftilib;
-# python3-statsmodels, python3-scipy: the float64 reference the comparison tests check against.
+# nlohmann-json3-dev also: the records and summaries of studies;
+# python3-statsmodels, python3-scipy: the float64 reference the comparison tests check against;
+# snakemake: the study's workflow; chromium: the study report's test in a headless browser.
 # clang, libclang-rt-14-dev: the fuzz preset's libFuzzer builds.
 packages=(cmake g++ ninja-build libgtest-dev libgmock-dev libnifti2-dev libpng-dev libisal-dev libstb-dev
-          nlohmann-json3-dev libboost-math-dev python3-nibabel python3-statsmodels python3-scipy clang
-          libclang-rt-14-dev "$@")
+          libboost-math-dev nlohmann-json3-dev python3-statsmodels python3-scipy snakemake chromium
+          python3-nibabel clang libclang-rt-14-dev "$@")
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

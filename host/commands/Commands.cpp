@@ -15,17 +15,19 @@ extern const Command kRenderCommand;
 #endif
 #ifdef QUORVEX_HOST_COMPARE
 extern const Command kCompareCommand;
+extern const Command kGenerateStudyCommand;
+extern const Command kStudyCommand;
 #endif
 
 namespace {
 
 const std::vector<const Command*> kCommands = {
-    &kRunCommand,     &kInfoCommand, &kGenerateCommand, &kSummaryCommand, &kMakeSdmCommand,
+    &kRunCommand,     &kInfoCommand,          &kGenerateCommand, &kSummaryCommand, &kMakeSdmCommand,
 #ifdef QUORVEX_HOST_NIFTI
     &kRenderCommand,
 #endif
 #ifdef QUORVEX_HOST_COMPARE
-    &kCompareCommand,
+    &kCompareCommand, &kGenerateStudyCommand, &kStudyCommand,
 #endif
 };
 

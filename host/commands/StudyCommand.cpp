@@ -1,0 +1,207 @@
+// "Corvantis study DERIVATIVES OUTPUT participant|group": two confound models
+// compared on every run of a preprocessed study, then summarised over the runs.
+#include "host/commands/StudyCommand.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+
+#include <unistd.h>
+
+#include "host/commands/Command.h"
+#include "host/commands/CommandLine.h"
+#include "host/formats/AtomicFile.h"
+#include "host/formats/HostErrors.h"
+#include "host/research/StudyComparison.h"
+#include "host/research/StudyGroup.h"
+#include "host/research/StudyOutputs.h"
+#include "host/research/StudyReport.h"
+
+namespace corvantis {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string& studyHelp() {
+    static const std::string help =
+        std::string(R"(Usage: Corvantis study [--model1 STRATEGY] [--model2 STRATEGY] [--bids-dir RAW]
+                       [--participant-label LABEL]... [--task LABEL]... [--space LABEL]...
+                       [--run LABEL]... [--run-id RUN] [--no-mask] [--list-runs]
+                       [--keep-going] DERIVATIVES OUTPUT participant|group
+
+Compares two confound models on every run of a preprocessed study, as BIDS apps
+are called: DERIVATIVES is a preprocessing pipeline's derivatives folder,
+OUTPUT the folder for the results (never DERIVATIVES itself), then the level.
+
+The runs are DERIVATIVES/sub-*/[ses-*/]func/*_desc-preproc_bold.nii.gz, each
+with the confound table beside it (..._desc-confounds_timeseries.tsv and its
+.json), the brain mask of its space (..._desc-brain_mask.nii.gz) when there is
+one, and with --bids-dir the raw dataset's ..._events.tsv of the run. A run's
+name (RUN below) is its file name before "_desc-preproc_bold.nii.gz".
+
+participant  compares each selected run, one after another: builds both designs
+             from the strategies, checks them and runs the comparison. A run that
+             fails is recorded with its error and the others go on; the status is
+             then 1 (0 with --keep-going). A run whose outputs are complete and
+             current (same inputs, sizes and times, same models) is skipped, so a
+             stopped study resumes. One line per run, and a bar on a terminal.
+group        collects every selected run into OUTPUT/group.tsv and the page
+             OUTPUT/report.html (self-contained: the decision, plots across runs,
+             one row per run with pictures of its maps, every warning). The
+             decision counts the runs whose median tSNR gain over their voxels
+             is above 0; a run is an outlier beyond Tukey's fences of the runs.
+             The status is 1 when a run failed or has not run (0 with --keep-going).
+
+Outputs, in OUTPUT/sub-XX/[ses-YY/]func/, named RUN_model-LABEL_... where LABEL
+is the two models' names joined by "vs", letters and digits only (24Pvs36P):
+)") + studyOutputsHelp() +
+        R"(and OUTPUT/dataset_description.json (a BIDS derivative dataset).
+
+group.tsv has one row per run, "n/a" where a value is missing:
+)" + groupTableHelp() +
+        R"(
+Options:
+  --model1 STRATEGY          the smaller model (default 24P); the strategies of make-sdm
+  --model2 STRATEGY          the fuller model (default 36P)
+  --bids-dir RAW             the raw BIDS dataset, for the runs' events
+  --participant-label LABEL  only this subject ("01" or "sub-01"); repeatable
+  --task LABEL               only this task; repeatable
+  --space LABEL              only this space; repeatable
+  --run LABEL                only this run ("1" also takes "01"); repeatable
+  --run-id RUN               exactly the run of that name (one job of a workflow)
+  --no-mask                  ignore the brain masks; voxels are chosen as compare does
+  --list-runs                print each selected run's name and the path of its
+                             record inside OUTPUT, tab-separated, one run a line,
+                             and stop (the workflow's list of jobs)
+  --keep-going               a failed run leaves status 0: participant records it
+                             for the group level, group still lists it; so that a
+                             workflow engine goes on and keeps the report
+
+Example:
+  Corvantis generate-study study
+  Corvantis study study/derivatives study/results participant --bids-dir study/rawdata
+  Corvantis study study/derivatives study/results group
+  Scale out over the cores or a cluster with the Snakemake workflow in workflow/.
+)";
+    return help;
+}
+
+const std::vector<OptionSpec> kOptions = {
+    {"model1", true},   {"model2", true},     {"bids-dir", true},   {"participant-label", true},
+    {"task", true},     {"space", true},      {"run", true},        {"run-id", true},
+    {"no-mask", false}, {"list-runs", false}, {"keep-going", false}};
+
+// Every value of a repeatable option, commas also separating values.
+std::vector<std::string> listed(const CommandLine& line, const std::string& name) {
+    std::vector<std::string> values;
+    for (const std::string& value : line.values(name)) {
+        for (const std::string& part : splitAt(value, ',')) {
+            if (part.empty()) throw UsageError("--" + name + " takes a label, not " + inQuotes(value));
+            values.push_back(part);
+        }
+    }
+    return values;
+}
+
+bool sameFolder(const std::string& a, const std::string& b) {
+    std::error_code error;
+    return fs::exists(a, error) && fs::exists(b, error) && fs::equivalent(a, b, error);
+}
+
+int participantLevel(const std::vector<PreprocessedRun>& runs, const StudyModels& models, const std::string& output,
+                     const std::string& derivatives, bool keepGoing, const RunComparison& compare) {
+    writeStudyDescription(output, derivatives);
+    StudyProgress progress(std::cerr, runs.size(), isatty(fileno(stderr)) != 0);
+    std::vector<RunOutcome> failed;
+    progress.begin();
+    for (const PreprocessedRun& run : runs) {
+        const RunOutcome outcome = runStudyParticipant(run, models, output, compare);
+        progress.finished(outcome);
+        if (outcome.state == RunOutcome::State::Failed) failed.push_back(outcome);
+    }
+    progress.close();
+    if (failed.empty()) return 0;
+    std::cerr << "Corvantis: " << failed.size() << " of " << runs.size() << " runs failed:";
+    for (const RunOutcome& f : failed) std::cerr << " " << f.runId;
+    std::cerr << std::endl;
+    return keepGoing ? 0 : 1;
+}
+
+int groupLevel(const std::vector<PreprocessedRun>& runs, const StudyModels& models, const std::string& output,
+               bool keepGoing) {
+    const StudyGroup group = collectStudyGroup(runs, models, output);
+    fs::create_directories(output);
+    const std::string table = groupTableText(group);
+    writeFileAtomically(fs::path(output) / kGroupTableFile, table.data(), table.size());
+    const std::string report = studyReportHtml(group);
+    writeFileAtomically(fs::path(output) / kGroupReportFile, report.data(), report.size());
+    std::cout << studyDecision(group) << "\nWrote " << (fs::path(output) / kGroupTableFile).string() << " and "
+              << (fs::path(output) / kGroupReportFile).string() << std::endl;
+    const std::size_t notDone = group.runsNotDone();
+    if (notDone == 0) return 0;
+    std::cerr << "Corvantis: " << notDone << " of " << group.rows.size() << " runs have no results:";
+    for (const GroupRow& row : group.rows) {
+        if (row.status != "done") std::cerr << " " << row.run.id << " (" << row.status << ")";
+    }
+    std::cerr << std::endl;
+    return keepGoing ? 0 : 1;
+}
+
+int study(const std::vector<std::string>& args) { return runStudyCommand(args, studyComparison()); }
+
+} // namespace
+
+int runStudyCommand(const std::vector<std::string>& args, const RunComparison& compare) {
+    const CommandLine line = parseCommandLine(args, kOptions);
+    if (line.helpRequested) {
+        std::cout << studyHelp() << std::flush;
+        return 0;
+    }
+    if (line.operands.size() != 3) throw UsageError("study takes DERIVATIVES OUTPUT and the level");
+    const std::string& derivatives = line.operands[0];
+    const std::string& output = line.operands[1];
+    const std::string& level = line.operands[2];
+    if (level != "participant" && level != "group") {
+        throw UsageError("the level is participant or group, not " + inQuotes(level));
+    }
+    if (sameFolder(derivatives, output)) {
+        throw UsageError("OUTPUT " + inQuotes(output) +
+                         " is the derivatives folder; results go to a folder of their own");
+    }
+    StudyModels models;
+    models.model1 = line.value("model1").value_or(models.model1);
+    models.model2 = line.value("model2").value_or(models.model2);
+    models.useMask = !line.has("no-mask");
+    try {
+        (void)modelLabel(models.model1, models.model2);
+    } catch (const std::invalid_argument& e) {
+        throw UsageError(e.what());
+    }
+    RunSelection selection;
+    selection.participants = listed(line, "participant-label");
+    selection.tasks = listed(line, "task");
+    selection.spaces = listed(line, "space");
+    selection.runs = listed(line, "run");
+    selection.runId = line.value("run-id").value_or("");
+    const std::vector<PreprocessedRun> runs =
+        findPreprocessedRuns(derivatives, line.value("bids-dir").value_or(""), selection);
+    if (line.has("list-runs")) {
+        for (const PreprocessedRun& run : runs) {
+            std::cout << run.id << "\t"
+                      << fs::path(runRecordPath(run, models, output)).lexically_relative(output).generic_string()
+                      << "\n";
+        }
+        std::cout << std::flush;
+        return 0;
+    }
+    if (level == "participant") {
+        return participantLevel(runs, models, output, derivatives, line.has("keep-going"), compare);
+    }
+    return groupLevel(runs, models, output, line.has("keep-going"));
+}
+
+extern const Command kStudyCommand = {"study", "compare two confound models on every run of a study, then report",
+                                      studyHelp().c_str(), &kOptions, &study};
+
+} // namespace corvantis
