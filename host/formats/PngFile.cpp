@@ -29,11 +29,9 @@ std::vector<unsigned char> encodePng(const RgbImage& rgb) {
     png.image.width = static_cast<png_uint_32>(rgb.width);
     png.image.height = static_cast<png_uint_32>(rgb.height);
     png.image.format = PNG_FORMAT_RGB;
-    // The first call only measures, the second encodes into a buffer of that size.
-    png_alloc_size_t size = 0;
-    if (!png_image_write_to_memory(&png.image, nullptr, &size, 0, rgb.pixels.data(), 0, nullptr)) {
-        throw SaveError(std::string("cannot encode the picture as PNG: ") + png.image.message);
-    }
+    // Encoded once into a buffer of the largest size the picture can take: a
+    // measuring call first would compress it twice (a study's report makes many).
+    png_alloc_size_t size = PNG_IMAGE_PNG_SIZE_MAX(png.image);
     std::vector<unsigned char> bytes(size);
     if (!png_image_write_to_memory(&png.image, bytes.data(), &size, 0, rgb.pixels.data(), 0, nullptr)) {
         throw SaveError(std::string("cannot encode the picture as PNG: ") + png.image.message);
