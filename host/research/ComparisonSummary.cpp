@@ -5,19 +5,13 @@
 
 #include <nlohmann/json.hpp>
 
+#include "host/research/SortedQuantile.h"
+
 namespace corvantis {
 
 namespace {
 
 using nlohmann::ordered_json;
-
-// Sorted values: the value at fraction of the way from the first to the last.
-double interpolated(const std::vector<double>& sorted, double fraction) {
-    const double position = fraction * static_cast<double>(sorted.size() - 1);
-    const std::size_t below = static_cast<std::size_t>(std::floor(position));
-    const std::size_t above = std::min(below + 1, sorted.size() - 1);
-    return sorted[below] + (position - static_cast<double>(below)) * (sorted[above] - sorted[below]);
-}
 
 template <class T>
 ordered_json orNull(const std::optional<T>& value) {
@@ -59,9 +53,9 @@ MapQuartiles quartilesOf(std::vector<double> values) {
     if (values.empty()) return q;
     std::sort(values.begin(), values.end());
     q.min = values.front();
-    q.q1 = interpolated(values, 0.25);
-    q.median = interpolated(values, 0.5);
-    q.q3 = interpolated(values, 0.75);
+    q.q1 = sortedQuantile(values, 0.25);
+    q.median = sortedQuantile(values, 0.5);
+    q.q3 = sortedQuantile(values, 0.75);
     q.max = values.back();
     return q;
 }

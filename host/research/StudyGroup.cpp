@@ -10,6 +10,7 @@
 
 #include "host/formats/HostErrors.h"
 #include "host/formats/SafeInput.h"
+#include "host/research/SortedQuantile.h"
 #include "host/research/StudyOutputs.h"
 
 namespace corvantis {
@@ -106,14 +107,6 @@ GroupRow collectRow(const PreprocessedRun& run, const StudyModels& models, const
     }
     row.status = "done";
     return row;
-}
-
-// The quantile of sorted values by linear interpolation between order statistics.
-double quantile(const std::vector<double>& sorted, double q) {
-    const double position = q * static_cast<double>(sorted.size() - 1);
-    const std::size_t below = static_cast<std::size_t>(std::floor(position));
-    const std::size_t above = std::min(below + 1, sorted.size() - 1);
-    return sorted[below] + (position - static_cast<double>(below)) * (sorted[above] - sorted[below]);
 }
 
 std::string formatNumber(const std::optional<double>& value) {
@@ -242,7 +235,7 @@ void markOutliers(StudyGroup& group) {
         }
         if (values.size() < 4) continue;
         std::sort(values.begin(), values.end());
-        const double q1 = quantile(values, 0.25), q3 = quantile(values, 0.75);
+        const double q1 = sortedQuantile(values, 0.25), q3 = sortedQuantile(values, 0.75);
         const double low = q1 - 1.5 * (q3 - q1), high = q3 + 1.5 * (q3 - q1);
         for (GroupRow& row : group.rows) {
             const auto v = row.measure(m);
