@@ -31,7 +31,10 @@ against model 1 with its p-values, and summary.json into DIR.
 
 Inputs:
   --run RUN             the preprocessed run: a 4D NIfTI-1 image (.nii or
-                        .nii.gz) or an .fmr with its .stc, float32 values
+                        .nii.gz) of any real data type, int16 or float32 say,
+                        its scl_slope and scl_inter applied, read as float32;
+                        or an .fmr with its .stc of float32 values (DataType 2;
+                        an .fmr of int16 values is refused)
   --confounds TABLE     the pipeline's tab-separated confounds table, one row
                         per volume; its JSON sidecar (TABLE with .json in place
                         of .tsv) is read when it is beside it (compcor needs it)

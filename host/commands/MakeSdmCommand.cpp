@@ -19,6 +19,7 @@
 #include "host/research/ConfoundStrategy.h"
 #include "host/research/DesignCheck.h"
 #include "host/research/DesignRecord.h"
+#include "host/research/PipelineSidecar.h"
 #include "host/research/RunTiming.h"
 #include "host/research/StrategyDesign.h"
 
@@ -83,7 +84,8 @@ Options:
                       volume exactly
   --volumes N         the run's number of volumes; tables must have N rows
   --fmr RUN           the run (.fmr or NIfTI): its volumes and its TR
-  --output FILE       the .sdm to write (not one of the inputs); FILE.json too
+  --output FILE       the .sdm to write (not one of the inputs); FILE.json too,
+                      which must not be an input or a table's sidecar (X.tsv's X.json)
 
 "n/a" becomes the mean of the column's defined values, before z-scoring; the
 record says how many were filled and with what. A column that is constant (its
@@ -240,6 +242,9 @@ int makeSdm(const std::vector<std::string>& args) {
     for (const char* option : {"table-json", "events", "fmr"}) {
         if (const auto path = line.value(option)) given.push_back(*path);
     }
+    // Each table's sidecar beside it too: the strategy may read it, and the
+    // pipeline's file must not become the design's record (X.tsv's X.json).
+    for (const std::string& table : line.values("table")) given.push_back(sidecarPathOfTable(table));
     for (const std::string& out : {*output, recordPath}) refuseOutputOverInput("--output", out, given);
     const RunFacts run = runFacts(line, given);
     for (const std::string& out : {*output, recordPath}) refuseOutputOverInput("--output", out, given);

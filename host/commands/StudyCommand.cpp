@@ -15,6 +15,7 @@
 #include "host/research/StudyComparison.h"
 #include "host/research/StudyGroup.h"
 #include "host/research/StudyOutputs.h"
+#include "host/research/StudyPlacement.h"
 #include "host/research/StudyReport.h"
 
 namespace corvantis {
@@ -32,7 +33,9 @@ const std::string& studyHelp() {
 
 Compares two confound models on every run of a preprocessed study, as BIDS apps
 are called: DERIVATIVES is a preprocessing pipeline's derivatives folder,
-OUTPUT the folder for the results (never DERIVATIVES itself), then the level.
+OUTPUT the folder for the results, then the level. OUTPUT is never DERIVATIVES
+or the raw dataset, nor inside them (the raw dataset's derivatives/ folder
+excepted), and no link in it may lead into them or beside a run's inputs.
 
 The runs are DERIVATIVES/sub-*/[ses-*/]func/*_desc-preproc_bold.nii.gz, each
 with the confound table beside it (..._desc-confounds_timeseries.tsv and its
@@ -104,13 +107,12 @@ std::vector<std::string> listed(const CommandLine& line, const std::string& name
     return values;
 }
 
-bool sameFolder(const std::string& a, const std::string& b) {
-    std::error_code error;
-    return fs::exists(a, error) && fs::exists(b, error) && fs::equivalent(a, b, error);
-}
-
 int participantLevel(const std::vector<PreprocessedRun>& runs, const StudyModels& models, const std::string& output,
-                     const std::string& derivatives, bool keepGoing, const RunComparison& compare) {
+                     const std::string& derivatives, const std::string& raw, bool keepGoing,
+                     const RunComparison& compare) {
+    // Every run's folder first: a link in OUTPUT into the inputs stops the study
+    // before anything is written.
+    for (const PreprocessedRun& run : runs) checkRunOutputFolder(run, output, derivatives, raw);
     writeStudyDescription(output, derivatives);
     StudyProgress progress(std::cerr, runs.size(), isatty(fileno(stderr)) != 0);
     std::vector<RunOutcome> failed;
@@ -165,9 +167,11 @@ int runStudyCommand(const std::vector<std::string>& args, const RunComparison& c
     if (level != "participant" && level != "group") {
         throw UsageError("the level is participant or group, not " + inQuotes(level));
     }
-    if (sameFolder(derivatives, output)) {
-        throw UsageError("OUTPUT " + inQuotes(output) +
-                         " is the derivatives folder; results go to a folder of their own");
+    const std::string raw = line.value("bids-dir").value_or("");
+    try {
+        checkStudyOutput(output, derivatives, raw);
+    } catch (const DocumentError& e) {
+        throw UsageError(e.what());
     }
     StudyModels models;
     models.model1 = line.value("model1").value_or(models.model1);
@@ -185,7 +189,7 @@ int runStudyCommand(const std::vector<std::string>& args, const RunComparison& c
     selection.runs = listed(line, "run");
     selection.runId = line.value("run-id").value_or("");
     const std::vector<PreprocessedRun> runs =
-        findPreprocessedRuns(derivatives, line.value("bids-dir").value_or(""), selection);
+        findPreprocessedRuns(derivatives, raw, selection);
     if (line.has("list-runs")) {
         for (const PreprocessedRun& run : runs) {
             std::cout << run.id << "\t"
@@ -196,7 +200,7 @@ int runStudyCommand(const std::vector<std::string>& args, const RunComparison& c
         return 0;
     }
     if (level == "participant") {
-        return participantLevel(runs, models, output, derivatives, line.has("keep-going"), compare);
+        return participantLevel(runs, models, output, derivatives, raw, line.has("keep-going"), compare);
     }
     return groupLevel(runs, models, output, line.has("keep-going"));
 }

@@ -7,8 +7,11 @@
 #include "host/commands/Command.h"
 #include "host/commands/CommandLine.h"
 #include "host/core/BinaryConsole.h"
+#include "host/core/SignalCleanup.h"
 
 int main(int argc, char** argv) {
+    // First, before any thread starts: every thread must inherit the blocked signals.
+    corvantis::removeRegisteredFoldersOnSignal();
     corvantis::useBinaryStandardStreams();
     std::vector<std::string> args(argv + 1, argv + argc);
     const corvantis::Command* command = &corvantis::defaultCommand();

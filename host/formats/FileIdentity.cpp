@@ -17,4 +17,21 @@ std::optional<std::string> inputSameAs(const std::string& output, const std::vec
     return std::nullopt;
 }
 
+std::optional<std::filesystem::path> placeWithin(const std::filesystem::path& path,
+                                                 const std::filesystem::path& folder) {
+    std::error_code error;
+    if (!std::filesystem::is_directory(folder, error)) return std::nullopt;
+    // Links on the way are followed: a link to a folder inside leads inside.
+    std::filesystem::path resolved = std::filesystem::weakly_canonical(path, error);
+    if (error) resolved = std::filesystem::absolute(path, error).lexically_normal();
+    for (std::filesystem::path at = resolved;; at = at.parent_path()) {
+        if (isSameFile(at, folder)) return resolved.lexically_relative(at);
+        if (at.empty() || at == at.parent_path()) return std::nullopt;
+    }
+}
+
+bool liesWithin(const std::filesystem::path& path, const std::filesystem::path& folder) {
+    return placeWithin(path, folder).has_value();
+}
+
 } // namespace corvantis

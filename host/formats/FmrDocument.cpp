@@ -212,9 +212,10 @@ void FmrDocument::saveAs(const std::string& newPath, const std::string& stcName)
     FmrText newText = text_;
     newText.set("STCFile", stcName + ".stc");
     const fs::path stcPath = fs::path(absolute).parent_path() / (stcName + ".stc");
+    // Formatted before anything is written: a text that cannot be kept leaves no .stc.
+    const std::string fmrText = newText.format();
     // The time courses first: a saved .fmr never names a file that is not there yet.
     writeFileAtomically(stcPath, [this](std::ostream& out) { timeCourses_.writeTo(out); });
-    const std::string fmrText = newText.format();
     writeFileAtomically(absolute, [&fmrText](std::ostream& out) { out << fmrText; });
     text_ = std::move(newText);
     path_ = absolute;

@@ -78,6 +78,11 @@ void FmrText::set(const std::string& key, const std::string& value) {
 std::string FmrText::format() const {
     std::string text;
     for (const FmrEntry& entry : entries_) {
+        // Written, a line break would end the entry early and the file would not read back.
+        if ((entry.key + entry.value).find_first_of("\r\n") != std::string::npos) {
+            throw SaveError("the .fmr entry " + inQuotes(entry.key) + " holds a line break (" +
+                            inQuotes(entry.value) + "), which an .fmr file cannot keep");
+        }
         text += entry.key + ": " + entry.value + "\n";
     }
     return text;

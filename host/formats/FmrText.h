@@ -24,6 +24,8 @@ public:
     const std::string* find(const std::string& key) const;
     // Replaces the value in place, or appends the key at the end.
     void set(const std::string& key, const std::string& value);
+    // Throws SaveError when a key or value holds a line break (a value set from
+    // a path, say), which the text cannot keep.
     std::string format() const;
     const std::vector<FmrEntry>& entries() const { return entries_; }
 

@@ -46,15 +46,27 @@ void checkRunHeader(const nifti_image& image, const std::string& path) {
     }
 }
 
+// Entry by entry, never as text to parse: the source's path may hold any byte,
+// a line break too, and is kept as it is.
 FmrText textOf(const nifti_image& image, const std::string& path) {
-    std::ostringstream text;
-    text.precision(9);
-    text << "# Read from a NIfTI-1 run\nNrOfVolumes: " << image.nt << "\nDimX: " << image.nx << "\nDimY: " << image.ny
-         << "\nDimZ: " << image.nz << "\nDataType: 2\nTR: " << trMilliseconds(image)
-         << "\nVoxelSizeX: " << millimetres(image, image.dx) << "\nVoxelSizeY: " << millimetres(image, image.dy)
-         << "\nVoxelSizeZ: " << millimetres(image, image.dz) << "\n"
-         << kNiftiSourceKey << ": " << std::filesystem::absolute(path).lexically_normal().string() << "\n";
-    return FmrText::parse(text.str(), path);
+    const auto number = [](double value) {
+        std::ostringstream text;
+        text.precision(9);
+        text << value;
+        return text.str();
+    };
+    FmrText text;
+    text.set("NrOfVolumes", std::to_string(image.nt));
+    text.set("DimX", std::to_string(image.nx));
+    text.set("DimY", std::to_string(image.ny));
+    text.set("DimZ", std::to_string(image.nz));
+    text.set("DataType", "2");
+    text.set("TR", number(trMilliseconds(image)));
+    text.set("VoxelSizeX", number(millimetres(image, image.dx)));
+    text.set("VoxelSizeY", number(millimetres(image, image.dy)));
+    text.set("VoxelSizeZ", number(millimetres(image, image.dz)));
+    text.set(kNiftiSourceKey, std::filesystem::absolute(path).lexically_normal().string());
+    return text;
 }
 
 // NIfTI stores x fastest, then y, z and time: the host's volume-major order,

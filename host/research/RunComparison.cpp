@@ -7,7 +7,6 @@
 #include <filesystem>
 #include <iostream>
 #include <map>
-#include <random>
 #include <sstream>
 
 #include "host/core/AnalysedVoxels.h"
@@ -18,6 +17,7 @@
 #include "host/core/PluginSession.h"
 #include "host/core/RunDocument.h"
 #include "host/core/ServiceExports.h"
+#include "host/core/WorkFolder.h"
 #include "host/formats/AtomicFile.h"
 #include "host/formats/FileIdentity.h"
 #include "host/formats/HostErrors.h"
@@ -66,35 +66,8 @@ std::string mapStem(const MapOutput& map, const std::string& stem1, const std::s
     return (map.model2Stem ? stem2 : stem1) + map.infix + (map.namesModel1 ? stem1 : "");
 }
 
-// A hidden folder in the output folder where everything is made; removed with
-// whatever it still holds when it goes.
-class StagingFolder {
-public:
-    explicit StagingFolder(const fs::path& outDir) {
-        std::random_device random;
-        for (int attempt = 0; attempt < 100; ++attempt) {
-            std::ostringstream name;
-            name << ".compare-" << std::hex << random() << random();
-            std::error_code error;
-            if (fs::create_directory(outDir / name.str(), error)) {
-                path_ = outDir / name.str();
-                return;
-            }
-            if (error) throw SaveError("cannot make a folder in " + inQuotes(outDir.string()) + ": " + error.message());
-        }
-        throw SaveError("cannot make a working folder in " + inQuotes(outDir.string()));
-    }
-    ~StagingFolder() {
-        std::error_code ignored;
-        fs::remove_all(path_, ignored);
-    }
-    StagingFolder(const StagingFolder&) = delete;
-    StagingFolder& operator=(const StagingFolder&) = delete;
-    const fs::path& path() const { return path_; }
-
-private:
-    fs::path path_;
-};
+// The hidden folder in the output folder where everything is made (WorkFolder.h).
+constexpr char kStagingPrefix[] = ".compare-";
 
 struct Model {
     std::string strategy;
@@ -516,7 +489,10 @@ CompareResult compareRun(const CompareRequest& request, std::ostream& progress) 
     progress << "Reading " << request.run << "\n" << std::flush;
     FmrDocument run = openRunDocument(request.run, request.threads);
     if (run.layout().dataType != kDataTypeFloat32) {
-        throw DocumentError(inQuotes(request.run) + " holds 16-bit values; compare needs a float32 run");
+        // Only an .fmr run keeps 16-bit values: a NIfTI run of any type is read as float32.
+        throw DocumentError(inQuotes(request.run) +
+                            " is an .fmr run of int16 values (DataType 1); compare takes .fmr runs of float32 "
+                            "values (DataType 2) and NIfTI runs of any real type");
     }
     const std::vector<std::string> inputs = inputsOf(request, run);
     const Designs designs = buildDesigns(request, run, progress);
@@ -533,7 +509,9 @@ CompareResult compareRun(const CompareRequest& request, std::ostream& progress) 
         throw SaveError("cannot make the output folder " + inQuotes(request.outDir) +
                         (error ? ": " + error.message() : ": a file of that name is in the way"));
     }
-    const StagingFolder staging(outDir);
+    // What a killed comparison left here goes first: each holds a run's worth of files.
+    removeStaleWorkFolders(outDir, kStagingPrefix);
+    const WorkFolder staging(outDir, kStagingPrefix);
     std::vector<std::string> files;
     writeDesigns(designs, staging.path(), files);
 

@@ -13,6 +13,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "host/core/SignalCleanup.h"
 #include "host/formats/AtomicFile.h"
 #include "host/formats/HostErrors.h"
 #include "host/formats/SafeInput.h"
@@ -209,6 +210,8 @@ RunOutcome runStudyParticipant(const PreprocessedRun& run, const StudyModels& mo
         return outcome;
     }
     removeQuietly(recordPath);
+    // An interrupt takes the work folder with it (SignalCleanup.h).
+    const SignalCleanupRegistration cleanup(work);
     removeQuietly(work);
     removeEarlierOutputs(run, label, folder);
     Json record = {{"version", kRecordVersion}, {"run", run.id}, {"status", "done"}};

@@ -110,7 +110,9 @@ PreprocessedRun describeRun(const fs::path& bold, const fs::path& root, const fs
     run.task = name.label("task");
     run.run = name.label("run");
     run.space = name.label("space");
-    run.folder = fs::relative(bold.parent_path(), root).generic_string();
+    // From the names as found, not from where links lead: a subject folder that
+    // links elsewhere still gives sub-XX/func, never a path out of OUTPUT.
+    run.folder = bold.parent_path().lexically_relative(root).generic_string();
     run.bold = bold.string();
     const fs::path folder = bold.parent_path();
     // The confound table belongs to the run, not to a space.

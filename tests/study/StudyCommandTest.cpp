@@ -292,7 +292,10 @@ TEST(StudyCommand, RefusesMistakesBeforeAnythingRuns) {
     EXPECT_EQ(level.err.rfind("Corvantis: the level is participant or group, not \"subject\"\n", 0), 0u) << level.err;
     const hosttest::Outcome same = run({dir.file("der"), dir.file("der"), "participant"});
     EXPECT_EQ(same.status, 2);
-    EXPECT_NE(same.err.find("is the derivatives folder; results go to a folder of their own"), std::string::npos);
+    EXPECT_NE(same.err.find("Corvantis: OUTPUT \"" + dir.file("der") + "\" is the derivatives folder \"" +
+                            dir.file("der") + "\"; results go to a folder of their own\n"),
+              std::string::npos)
+        << same.err;
     const hosttest::Outcome empty = run({dir.file("der"), dir.file("out"), "participant"});
     EXPECT_EQ(empty.status, 1);
     EXPECT_EQ(empty.err, "Corvantis: error: no preprocessed runs in \"" + dir.file("der") +
