@@ -188,8 +188,7 @@ int runStudyCommand(const std::vector<std::string>& args, const RunComparison& c
     selection.spaces = listed(line, "space");
     selection.runs = listed(line, "run");
     selection.runId = line.value("run-id").value_or("");
-    const std::vector<PreprocessedRun> runs =
-        findPreprocessedRuns(derivatives, raw, selection);
+    const std::vector<PreprocessedRun> runs = findPreprocessedRuns(derivatives, raw, selection);
     if (line.has("list-runs")) {
         for (const PreprocessedRun& run : runs) {
             std::cout << run.id << "\t"

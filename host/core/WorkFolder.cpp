@@ -74,8 +74,8 @@ std::string workFolderHostName() {
 #endif
     // Only what a file name keeps everywhere; the rest as '_'.
     for (char& c : name) {
-        const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
-                           c == '.';
+        const bool plain =
+            (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '.';
         if (!plain) c = '_';
     }
     return name.empty() ? std::string("host") : name;

@@ -80,8 +80,8 @@ std::string FmrText::format() const {
     for (const FmrEntry& entry : entries_) {
         // Written, a line break would end the entry early and the file would not read back.
         if ((entry.key + entry.value).find_first_of("\r\n") != std::string::npos) {
-            throw SaveError("the .fmr entry " + inQuotes(entry.key) + " holds a line break (" +
-                            inQuotes(entry.value) + "), which an .fmr file cannot keep");
+            throw SaveError("the .fmr entry " + inQuotes(entry.key) + " holds a line break (" + inQuotes(entry.value) +
+                            "), which an .fmr file cannot keep");
         }
         text += entry.key + ": " + entry.value + "\n";
     }

@@ -58,11 +58,10 @@ void checkRunOutputFolder(const PreprocessedRun& run, const std::string& output,
     if (const std::optional<ReadFolder> read = holdingFolder(folder, folders, rawDataset)) {
         std::error_code error;
         const fs::path resolved = fs::weakly_canonical(folder, error);
-        throw DocumentError("the outputs of " + run.id + " would go to " + inQuotes(folder.string()) +
-                            (error || resolved == folder ? std::string() : ", which leads to " +
-                                                                              inQuotes(resolved.string())) +
-                            ", inside " + read->role + " " + inQuotes(read->path) +
-                            "; remove the link or choose another OUTPUT");
+        throw DocumentError(
+            "the outputs of " + run.id + " would go to " + inQuotes(folder.string()) +
+            (error || resolved == folder ? std::string() : ", which leads to " + inQuotes(resolved.string())) +
+            ", inside " + read->role + " " + inQuotes(read->path) + "; remove the link or choose another OUTPUT");
     }
 }
 

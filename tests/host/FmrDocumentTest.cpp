@@ -221,3 +221,32 @@ TEST(FmrDocumentSave, AFailedRenameKeepsTheOldFileAndRemovesTheTemporaryOne) {
 }
 
 } // namespace
+
+namespace {
+
+// A value from a path (a NIfTI run's NiftiSource, say) may hold a line break,
+// which an .fmr cannot keep: the save is refused before any file is written,
+// rather than writing a text that reads back as other entries.
+TEST(FmrDocumentSave, AValueHoldingALineBreakIsRefusedAndWritesNothing) {
+    TempDir dir;
+    corvantis::FmrText text;
+    for (const auto& [key, value] : std::vector<std::pair<std::string, std::string>>{
+             {"NrOfVolumes", "2"}, {"DimX", "1"}, {"DimY", "1"}, {"DimZ", "1"}, {"DataType", "2"}}) {
+        text.set(key, value);
+    }
+    text.set("NiftiSource", "/data/two\nlines/run.nii");
+    FmrDocument document = FmrDocument::fromParts(dir.file("run.fmr"), std::move(text),
+                                                  corvantis::TimeCourses(2, 1, corvantis::kDataTypeFloat32));
+    EXPECT_EQ(*document.text().find("NiftiSource"), "/data/two\nlines/run.nii");
+    try {
+        document.saveAs(dir.file("saved.fmr"), "saved");
+        FAIL() << "saved a text that does not read back";
+    } catch (const SaveError& error) {
+        EXPECT_STREQ(error.what(),
+                     "the .fmr entry \"NiftiSource\" holds a line break (\"/data/two\nlines/run.nii\"), "
+                     "which an .fmr file cannot keep");
+    }
+    EXPECT_EQ(hosttest::filesIn(dir.path()), std::vector<std::string>{});
+}
+
+} // namespace

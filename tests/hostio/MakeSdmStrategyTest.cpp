@@ -204,3 +204,33 @@ TEST(MakeSdmStrategy, RefusesBeforeWritingAnything) {
 }
 
 } // namespace
+
+namespace {
+
+// --output X.sdm beside the table X.tsv: the design's record X.json would be
+// the table's sidecar, read by compcor and then replaced, after which every
+// compcor design fails. Refused, with or without a strategy that reads it, and
+// the sidecar stays as it was.
+TEST(MakeSdmStrategy, TheRecordNeverReplacesTheSidecarOfATable) {
+    PipelineRun run;
+    const std::string sidecar = hosttest::readFile(run.sidecar);
+    const std::string sdm = run.dir.file(std::string(kPrefix) + "_desc-confounds_timeseries.sdm");
+    for (const char* strategy : {"compcor", "6P"}) {
+        const Outcome o =
+            corvantis({"make-sdm", "--fmr", run.fmr, "--table", run.table, "--strategy", strategy, "--output", sdm});
+        EXPECT_EQ(o.status, 2) << strategy;
+        EXPECT_EQ(o.err.rfind("Corvantis: --output \"" + run.sidecar + "\" is the same file as the input \"" +
+                                  run.sidecar + "\"; an output must not replace an input\n",
+                              0),
+                  0u)
+            << o.err;
+        EXPECT_EQ(hosttest::readFile(run.sidecar), sidecar);
+        EXPECT_FALSE(std::filesystem::exists(sdm));
+    }
+    // compcor still reads it afterwards.
+    const Outcome after = corvantis({"make-sdm", "--fmr", run.fmr, "--table", run.table, "--strategy", "compcor",
+                                     "--output", run.dir.file("c.sdm")});
+    EXPECT_EQ(after.status, 0) << after.err;
+}
+
+} // namespace

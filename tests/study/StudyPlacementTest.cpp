@@ -24,7 +24,8 @@ const char kRecord[] = "sub-01_task-rest_run-1_space-MNI_model-6Pvs24P_record.js
 std::map<std::string, std::string> contentOf(const fs::path& root) {
     std::map<std::string, std::string> files;
     for (const auto& entry : fs::recursive_directory_iterator(root)) {
-        if (entry.is_regular_file()) files[fs::relative(entry.path(), root).string()] = hosttest::readFile(entry.path());
+        if (entry.is_regular_file())
+            files[fs::relative(entry.path(), root).string()] = hosttest::readFile(entry.path());
     }
     return files;
 }
@@ -48,9 +49,9 @@ struct SmallStudy {
         hosttest::Outcome outcome;
         testing::internal::CaptureStderr();
         try {
-            outcome.status = corvantis::runStudyCommand({derivatives, output, level, "--bids-dir", raw, "--model1",
-                                                         "6P", "--model2", "24P"},
-                                                        studytest::fakeComparison());
+            outcome.status = corvantis::runStudyCommand(
+                {derivatives, output, level, "--bids-dir", raw, "--model1", "6P", "--model2", "24P"},
+                studytest::fakeComparison());
         } catch (const corvantis::UsageError& e) {
             outcome.status = 2;
             outcome.err = e.what();
@@ -89,9 +90,10 @@ TEST(StudyPlacement, AnOutputSubjectFolderThatLinksIntoTheInputsIsRefused) {
     const auto derivatives = contentOf(s.derivatives);
     const hosttest::Outcome o = s.study(out);
     EXPECT_EQ(o.status, 1);
-    EXPECT_EQ(o.err, "the outputs of sub-01_task-rest_run-1_space-MNI would go to \"" + out + "/sub-01/func\", which leads to \"" +
-                         fs::canonical(s.derivatives).string() + "/sub-01/func\", inside the derivatives folder \"" +
-                         s.derivatives + "\"; remove the link or choose another OUTPUT");
+    EXPECT_EQ(o.err, "the outputs of sub-01_task-rest_run-1_space-MNI would go to \"" + out +
+                         "/sub-01/func\", which leads to \"" + fs::canonical(s.derivatives).string() +
+                         "/sub-01/func\", inside the derivatives folder \"" + s.derivatives +
+                         "\"; remove the link or choose another OUTPUT");
     EXPECT_EQ(contentOf(s.derivatives), derivatives);
     EXPECT_EQ(hosttest::filesIn(out), std::vector<std::string>{"sub-01"}) << "written before the refusal";
 
