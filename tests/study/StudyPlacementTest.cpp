@@ -30,6 +30,19 @@ std::map<std::string, std::string> contentOf(const fs::path& root) {
     return files;
 }
 
+// The names, for a message that does not print every byte.
+std::string namesOf(const std::map<std::string, std::string>& files) {
+    std::string names;
+    for (const auto& [name, bytes] : files) names += name + "\n";
+    return names;
+}
+
+#define EXPECT_UNCHANGED(root, before) \
+    do { \
+        const auto after = contentOf(root); \
+        EXPECT_TRUE(after == (before)) << "now:\n" << namesOf(after) << "before:\n" << namesOf(before); \
+    } while (false)
+
 struct SmallStudy {
     TempDir dir;
     std::string derivatives, raw;
@@ -77,7 +90,7 @@ TEST(StudyPlacement, ASubjectFolderThatLinksElsewhereKeepsItsOutputsInOutput) {
     const hosttest::Outcome o = s.study(out);
     ASSERT_EQ(o.status, 0) << o.err << o.out;
     EXPECT_TRUE(fs::exists(out + "/sub-01/func/" + kRecord));
-    EXPECT_EQ(contentOf(store), inputs) << "an output went into the linked subject folder";
+    EXPECT_UNCHANGED(store, inputs);
 }
 
 // OUTPUT/sub-01 made beforehand as a link into the derivatives: refused, naming
@@ -94,7 +107,7 @@ TEST(StudyPlacement, AnOutputSubjectFolderThatLinksIntoTheInputsIsRefused) {
                          "/sub-01/func\", which leads to \"" + fs::canonical(s.derivatives).string() +
                          "/sub-01/func\", inside the derivatives folder \"" + s.derivatives +
                          "\"; remove the link or choose another OUTPUT");
-    EXPECT_EQ(contentOf(s.derivatives), derivatives);
+    EXPECT_UNCHANGED(s.derivatives, derivatives);
     EXPECT_EQ(hosttest::filesIn(out), std::vector<std::string>{"sub-01"}) << "written before the refusal";
 
     // The same with the subject folder linked elsewhere, and OUTPUT's linked to that place.
@@ -112,7 +125,7 @@ TEST(StudyPlacement, AnOutputSubjectFolderThatLinksIntoTheInputsIsRefused) {
     EXPECT_NE(linked.err.find(", inside the folder of the input \"" + t.derivatives + "/sub-01/func/"),
               std::string::npos)
         << linked.err;
-    EXPECT_EQ(contentOf(store), stored);
+    EXPECT_UNCHANGED(store, stored);
 }
 
 // OUTPUT as the raw dataset would replace its dataset_description.json.
@@ -135,8 +148,8 @@ TEST(StudyPlacement, OutputIsNeverTheRawDatasetNorInsideTheDerivatives) {
     EXPECT_EQ(inside.status, 2);
     EXPECT_EQ(inside.err, "OUTPUT \"" + s.derivatives + "/results\" lies inside the derivatives folder \"" +
                               s.derivatives + "\"; results go to a folder of their own");
-    EXPECT_EQ(contentOf(s.raw), raw);
-    EXPECT_EQ(contentOf(s.derivatives), derivatives);
+    EXPECT_UNCHANGED(s.raw, raw);
+    EXPECT_UNCHANGED(s.derivatives, derivatives);
     // The raw dataset's derivatives/ folder is where BIDS keeps derivatives.
     const std::string beside = s.raw + "/derivatives/corvantis";
     const hosttest::Outcome kept = s.study(beside);
