@@ -1,7 +1,7 @@
-// compare stopped by a signal half way and started again: the hidden staging
-// folder (a run's worth of files) goes with the signal, and a later run clears
-// the ones a process killed outright left, on this host only and only when
-// their process is gone. And runs that are read whatever their path or type: a
+// compare and a study's run stopped by a signal half way, and started again:
+// the hidden work folders (a run's worth of files) go with the signal, and a
+// later run clears those a process killed outright left, on this host only and
+// only when their process is gone. And runs read whatever their path or type: a
 // NIfTI run in a folder whose name holds a line break, a scaled int16 run.
 #include <gtest/gtest.h>
 
@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include "HostTestSupport.h"
+#include "host/research/StudyDataset.h"
 
 extern char** environ;
 
@@ -87,10 +88,16 @@ std::vector<std::string> compareArgs(const std::string& folder, const std::strin
             "1"};
 }
 
+// A hidden work folder of compare (".compare-...") or of a study's run ("....partial").
+bool isWorkFolder(const fs::path& path) {
+    const std::string name = path.filename().string();
+    return name.rfind(".compare-", 0) == 0 || (name.size() > 8 && name.compare(name.size() - 8, 8, ".partial") == 0);
+}
+
 bool holdsStagingFolder(const std::string& folder) {
     std::error_code error;
-    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
-        if (it->path().filename().string().rfind(".compare-", 0) == 0) return true;
+    for (fs::recursive_directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+        if (isWorkFolder(it->path())) return true;
     }
     return false;
 }
@@ -142,6 +149,31 @@ TEST(CompareInterrupted, BySigtermOrSigintItLeavesNothingAndEndsByTheSignal) {
             << "status " << stopped.status;
         EXPECT_EQ(hosttest::filesIn(out), std::vector<std::string>{}) << "signal " << signal;
     }
+}
+
+// A study's run stopped half way: its .partial work folder and the staging
+// folder inside it go, and the run has no outputs and no record.
+TEST(StudyInterrupted, BySigtermARunLeavesNoWorkFolder) {
+    const TempDir work;
+    corvantis::StudyDatasetShape shape;
+    shape.subjects = 1;
+    shape.runs = 1;
+    shape.dimX = shape.dimY = 40;
+    shape.dimZ = 20;
+    shape.volumes = 120;
+    const corvantis::StudyDatasetFiles files = corvantis::writeStudyDataset(work.file("data"), shape);
+    const std::string out = work.file("results");
+    const Stopped stopped =
+        stopMidWay({"study", files.derivatives, out, "participant", "--no-mask", "--model1", "6P", "--model2", "24P"},
+                   out, SIGTERM);
+    ASSERT_TRUE(stopped.caught) << "the study ended before its run's work folder was seen";
+    EXPECT_TRUE(WIFSIGNALED(stopped.status) && WTERMSIG(stopped.status) == SIGTERM) << "status " << stopped.status;
+    std::vector<std::string> left;
+    for (const auto& entry : fs::recursive_directory_iterator(out)) {
+        if (entry.is_regular_file() || isWorkFolder(entry.path())) left.push_back(entry.path().string());
+    }
+    // The dataset description is written before the first run; nothing of the run is.
+    EXPECT_EQ(left, std::vector<std::string>{out + "/dataset_description.json"});
 }
 
 std::string thisHost() {
