@@ -34,7 +34,7 @@ private:
     std::filesystem::path folder_;
 };
 
-// The registered folders, in registration order: for tests.
+// How many folders are registered now: for tests.
 std::size_t registeredFolderCount();
 
 } // namespace corvantis
