@@ -149,7 +149,7 @@ RunFacts runFacts(const CommandLine& line, std::vector<std::string>& inputs) {
         inputs.insert(inputs.end(), files.begin(), files.end());
         facts.volumes = run.layout().nrOfVolumes;
         facts.tr = runRepetitionTime(run, *fmr);
-        inputs.push_back(runSidecarPath(*fmr)); // where the TR may come from
+        if (!facts.tr.sidecar.empty()) inputs.push_back(facts.tr.sidecar);
     }
     if (const auto tr = line.value("tr")) {
         const std::optional<double> seconds = finiteNumber(*tr);

@@ -506,7 +506,7 @@ std::vector<std::string> inputsOf(const CompareRequest& request, const FmrDocume
     std::vector<std::string> inputs = runFiles(request.run, run);
     inputs.push_back(request.confounds);
     inputs.push_back(sidecarPathOfTable(request.confounds));
-    inputs.push_back(runSidecarPath(request.run));
+    inputs.push_back(runSidecarPath(request.run)); // where the TR may come from
     if (request.events) inputs.push_back(*request.events);
     if (request.mask) inputs.push_back(*request.mask);
     return inputs;

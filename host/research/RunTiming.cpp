@@ -89,11 +89,13 @@ RepetitionTime runRepetitionTime(const FmrDocument& run, const std::string& runP
                             " s, its sidecar " + inQuotes(sidecar) + " a RepetitionTime of " + secondsText(*side) +
                             " s; correct the one that is wrong");
     }
-    if (header) return RepetitionTime{header, "the header of " + inQuotes(runPath)};
-    if (side) return RepetitionTime{side, "the sidecar " + inQuotes(sidecar)};
-    return RepetitionTime{std::nullopt, "the header of " + inQuotes(runPath) +
-                                            " gives no TR (0: unknown) and no sidecar " + inQuotes(sidecar) +
-                                            " gives a RepetitionTime"};
+    const std::string read = side ? sidecar : std::string();
+    if (header) return RepetitionTime{header, "the header of " + inQuotes(runPath), read};
+    if (side) return RepetitionTime{side, "the sidecar " + inQuotes(sidecar), read};
+    return RepetitionTime{std::nullopt,
+                          "the header of " + inQuotes(runPath) + " gives no TR (0: unknown) and no sidecar " +
+                              inQuotes(sidecar) + " gives a RepetitionTime",
+                          read};
 }
 
 RepetitionTime chosenRepetitionTime(const RepetitionTime& run, std::optional<double> given) {
@@ -102,7 +104,7 @@ RepetitionTime chosenRepetitionTime(const RepetitionTime& run, std::optional<dou
         throw DocumentError("--tr " + secondsText(*given) + " differs from the run's TR of " +
                             secondsText(*run.seconds) + " s (" + run.source + "); leave --tr out to use the run's");
     }
-    return RepetitionTime{given, "--tr"};
+    return RepetitionTime{given, "--tr", run.sidecar};
 }
 
 } // namespace corvantis

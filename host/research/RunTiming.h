@@ -15,6 +15,9 @@ struct RepetitionTime {
     // What gave it ("the header of \"r.nii.gz\"", "the sidecar \"r.json\"",
     // "--tr"), or, with no seconds, why none is known, naming the files looked at.
     std::string source;
+    // The run's sidecar when it gave a RepetitionTime (an input then, which no
+    // output may replace); empty otherwise.
+    std::string sidecar;
 };
 
 // The run's sidecar: RUN.json beside RUN.nii.gz, RUN.nii or RUN.fmr.

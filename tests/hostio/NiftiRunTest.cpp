@@ -171,6 +171,7 @@ TEST(NiftiRun, AHeaderTrOfZeroIsUnknownAndTheSidecarTellsIt) {
     EXPECT_EQ(corvantis::runSidecarPath(path), sidecar);
     corvantis::RepetitionTime tr = corvantis::runRepetitionTime(run, path);
     EXPECT_FALSE(tr.seconds.has_value());
+    EXPECT_TRUE(tr.sidecar.empty());
     EXPECT_EQ(tr.source, "the header of \"" + path + "\" gives no TR (0: unknown) and no sidecar \"" + sidecar +
                              "\" gives a RepetitionTime");
     EXPECT_EQ(*corvantis::chosenRepetitionTime(tr, 2.0).seconds, 2.0);
@@ -179,6 +180,7 @@ TEST(NiftiRun, AHeaderTrOfZeroIsUnknownAndTheSidecarTellsIt) {
     tr = corvantis::runRepetitionTime(run, path);
     EXPECT_EQ(*tr.seconds, 1.5);
     EXPECT_EQ(tr.source, "the sidecar \"" + sidecar + "\"");
+    EXPECT_EQ(tr.sidecar, sidecar);
     EXPECT_EQ(refusalOf([&] { corvantis::chosenRepetitionTime(tr, 2.0); }),
               "--tr 2 differs from the run's TR of 1.5 s (the sidecar \"" + sidecar +
                   "\"); leave --tr out to use the run's");
@@ -233,6 +235,13 @@ TEST(NiftiRun, MakeSdmTakesAnUnknownTrFromTrOrTheSidecar) {
     o = makeSdm({});
     ASSERT_EQ(o.status, 0) << o.err;
     EXPECT_EQ(hosttest::readFile(dir.file("d.sdm")), given);
+    // The sidecar that gave the TR is an input: the design's record must not replace it.
+    o = hosttest::runProgram(hosttest::corvantisProgram(), {"make-sdm", "--fmr", path, "--events", events,
+                                                            "--output", dir.file("run_bold.sdm")});
+    EXPECT_EQ(o.status, 2);
+    EXPECT_NE(o.err.find("is the same file as the input \"" + dir.file("run_bold.json") + "\""), std::string::npos)
+        << o.err;
+    EXPECT_EQ(hosttest::readFile(dir.file("run_bold.json")), "{\"RepetitionTime\": 2}\n");
 }
 
 } // namespace
