@@ -217,7 +217,7 @@ Designs buildDesigns(const CompareRequest& request, const FmrDocument& run, std:
     progress << (designs.fTest
                      ? "The models are nested: F(" + std::to_string(designs.check.numeratorDf) + ", " +
                            std::to_string(designs.check.denominatorDf) + ")"
-                     : std::string(designs.check.nested ? "No F test" : "The models are not nested: no F test"))
+                     : std::string("The models are not nested: no F test"))
              << "\n";
     return designs;
 }
