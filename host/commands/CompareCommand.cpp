@@ -8,6 +8,7 @@
 #include "host/commands/CommandLine.h"
 #include "host/core/Parameters.h"
 #include "host/formats/HostErrors.h"
+#include "host/formats/TabSeparated.h"
 #include "host/formats/WorkerThreads.h"
 #include "host/research/ConfoundStrategy.h"
 #include "host/research/RunComparison.h"
@@ -19,7 +20,7 @@ namespace {
 const char kHelp[] = R"(Corvantis compare - compare two confound models on one preprocessed run
 
 Usage:
-  Corvantis compare --run RUN --confounds TABLE [--events EVENTS]
+  Corvantis compare --run RUN --confounds TABLE [--events EVENTS] [--tr SECONDS]
                     --model1 STRATEGY --model2 STRATEGY --out DIR
                     [--mask MASK] [--threshold auto|N] [--fdr-q Q] [--no-standardize]
                     [--threads N]
@@ -42,6 +43,12 @@ Inputs:
                         condition becomes a regressor of interest in both
                         models, convolved with the canonical response at the
                         run's TR
+  --tr SECONDS          the run's repetition time. By default the run's header
+                        gives it; where the header says 0 (unknown), the run's
+                        JSON sidecar beside it (RUN with .json in place of
+                        .nii.gz, .nii or .fmr) does with "RepetitionTime"; the
+                        two must agree, and so must --tr with either. Events
+                        with no TR known are refused
   --model1 STRATEGY     the smaller model, e.g. 6P
   --model2 STRATEGY     the fuller model, e.g. 36P; model 1 must lie inside it
                         for the F test. A STRATEGY is a preset (6P, 9P, 24P,
@@ -77,7 +84,9 @@ Speed:
 
 Checks before anything runs: a model with no residual degrees of freedom is
 refused, one with under 10 is warned about; columns that are combinations of
-others are named and the rank is used for the degrees of freedom; model 1
+the columns before them are named and left out of the design before the fit
+(the summary lists them in "columns_left_out"), so both models are fitted at
+full rank and the F test's degrees of freedom are theirs; model 1
 fuller than model 2 is refused (swap them); models that are not nested get no
 F map and no p-values (the summary says "nested": false) while tSNR and
 adjusted R squared still compare.
@@ -125,6 +134,7 @@ nothing new); 2 for a mistake in the command line.
 const std::vector<OptionSpec> kOptions = {
     {"run", true},  {"confounds", true}, {"events", true}, {"model1", true},          {"model2", true},  {"out", true},
     {"mask", true}, {"threshold", true}, {"fdr-q", true},  {"no-standardize", false}, {"threads", true},
+    {"tr", true},
 };
 
 std::string required(const CommandLine& line, const std::string& name) {
@@ -157,6 +167,16 @@ double fdrQOf(const CommandLine& line) {
         throw UsageError("--fdr-q takes a number between 0 and 1, not " + inQuotes(*text));
     }
     return q;
+}
+
+std::optional<double> trOf(const CommandLine& line) {
+    const std::optional<std::string> text = line.value("tr");
+    if (!text) return std::nullopt;
+    const std::optional<double> seconds = finiteNumber(*text);
+    if (!seconds || *seconds <= 0.0) {
+        throw UsageError("--tr must be a number of seconds above 0, not " + inQuotes(*text));
+    }
+    return seconds;
 }
 
 // The largest --threads, as for the run command.
@@ -194,6 +214,7 @@ int compare(const std::vector<std::string>& args) {
     request.run = required(line, "run");
     request.confounds = required(line, "confounds");
     request.events = line.value("events");
+    request.tr = trOf(line);
     request.model1 = required(line, "model1");
     request.model2 = required(line, "model2");
     checkStrategy("model1", request.model1);

@@ -69,7 +69,9 @@ Options:
                       1 s, 32 s long, integral 1) on a grid of TR/16, taken at
                       the middle of each volume (k*TR + TR/2, k from 0); an
                       event of duration 0 is an impulse of one second's weight
-  --tr SECONDS        the repetition time; by default the run's (--fmr)
+  --tr SECONDS        the repetition time; by default the run's (--fmr): its
+                      header's, or where that says 0 (unknown), the
+                      "RepetitionTime" of its JSON sidecar (RUN.json beside it)
   --hrf-derivative    adds each condition's temporal derivative, NAME_derivative
   --derivatives COL,... adds the first difference of each column of --interest
                       or --confounds (its first volume the column's mean), after
@@ -127,7 +129,7 @@ std::vector<std::string> columnList(const CommandLine& line, const std::string& 
 
 struct RunFacts {
     std::optional<int32_t> volumes;
-    std::optional<double> tr;
+    RepetitionTime tr;
 };
 
 // The run's volumes and TR; its files join the inputs the outputs must not replace.
@@ -148,20 +150,19 @@ RunFacts runFacts(const CommandLine& line, std::vector<std::string>& inputs) {
         const std::vector<std::string> files = runFiles(*fmr, run);
         inputs.insert(inputs.end(), files.begin(), files.end());
         facts.volumes = run.layout().nrOfVolumes;
-        facts.tr = runRepetitionTime(run);
+        facts.tr = runRepetitionTime(run, *fmr);
+        if (!facts.tr.sidecar.empty()) inputs.push_back(facts.tr.sidecar);
     }
     if (const auto tr = line.value("tr")) {
         const std::optional<double> seconds = finiteNumber(*tr);
         if (!seconds || *seconds <= 0.0) {
             throw UsageError("--tr must be a number of seconds above 0, not " + inQuotes(*tr));
         }
-        if (facts.tr && std::abs(*facts.tr - *seconds) > 1e-6 * *seconds) {
-            std::ostringstream runTr;
-            runTr << *facts.tr;
-            throw UsageError("--tr " + *tr + " differs from the run's TR of " + runTr.str() +
-                             " s; leave --tr out to use the run's");
+        try {
+            facts.tr = chosenRepetitionTime(facts.tr, seconds);
+        } catch (const DocumentError& error) {
+            throw UsageError(error.what());
         }
-        facts.tr = seconds;
     }
     return facts;
 }
@@ -249,12 +250,13 @@ int makeSdm(const std::vector<std::string>& args) {
     const RunFacts run = runFacts(line, given);
     for (const std::string& out : {*output, recordPath}) refuseOutputOverInput("--output", out, given);
     inputs.volumes = run.volumes;
-    inputs.tr = run.tr;
+    inputs.tr = run.tr.seconds;
     for (const std::string& path : line.values("table")) inputs.tables.push_back(readConfoundTable(path));
     inputs.sidecar = tableSidecar(line, strategy);
     if (const auto events = line.value("events")) inputs.events = readEventsTable(*events);
     if (inputs.events && !inputs.tr) {
-        throw UsageError("--events needs the run's TR: give --tr SECONDS, or --fmr RUN with a TR");
+        throw UsageError(line.has("fmr") ? "--events needs the run's TR: " + run.tr.source + "; give --tr SECONDS"
+                                         : "--events needs the run's TR: give --tr SECONDS, or --fmr RUN with a TR");
     }
     const BuiltDesign built = buildStrategyDesign(inputs, strategy);
     const DesignCheck check = checkDesign(built.table, inQuotes(*output));

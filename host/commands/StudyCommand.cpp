@@ -41,7 +41,10 @@ The runs are DERIVATIVES/sub-*/[ses-*/]func/*_desc-preproc_bold.nii.gz, each
 with the confound table beside it (..._desc-confounds_timeseries.tsv and its
 .json), the brain mask of its space (..._desc-brain_mask.nii.gz) when there is
 one, and with --bids-dir the raw dataset's ..._events.tsv of the run. A run's
-name (RUN below) is its file name before "_desc-preproc_bold.nii.gz".
+name (RUN below) is its file name before "_desc-preproc_bold.nii.gz". Events
+are timed at the run's TR: its header's, or where the header says 0 (unknown)
+the "RepetitionTime" of its sidecar ..._desc-preproc_bold.json (the two must
+agree); a run with events and no TR known fails, naming both files.
 
 participant  compares each selected run, one after another: builds both designs
              from the strategies, checks them and runs the comparison. A run that

@@ -1,5 +1,6 @@
 #include "host/formats/ConfoundTable.h"
 
+#include <algorithm>
 #include <sstream>
 
 #include "host/formats/HostErrors.h"
@@ -23,10 +24,16 @@ std::optional<double> valueOf(const std::string& field, const std::string& where
 } // namespace
 
 const std::vector<std::optional<double>>* ConfoundTable::column(const std::string& name) const {
-    for (std::size_t c = 0; c < names.size(); ++c) {
-        if (names[c] == name) return &columns[c];
+    const auto first = std::find(names.begin(), names.end(), name);
+    if (first == names.end()) return nullptr;
+    const auto second = std::find(first + 1, names.end(), name);
+    if (second != names.end()) {
+        throw DocumentError(inQuotes(path) + " names the column " + inQuotes(name) + " twice (columns " +
+                            std::to_string(first - names.begin() + 1) + " and " +
+                            std::to_string(second - names.begin() + 1) +
+                            "); which of them is meant cannot be told: rename one");
     }
-    return nullptr;
+    return &columns[static_cast<std::size_t>(first - names.begin())];
 }
 
 ConfoundTable parseConfoundTable(const std::string& text, const std::string& path) {

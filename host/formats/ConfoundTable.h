@@ -17,7 +17,9 @@ struct ConfoundTable {
     std::vector<std::vector<std::optional<double>>> columns;
 
     std::size_t rows() const { return columns.empty() ? 0 : columns.front().size(); }
-    // Null when the table has no column of that name.
+    // Null when the table has no column of that name. Throws DocumentError
+    // (naming the table, the column and both positions) when it names two:
+    // such a table is read, but a column of that name cannot be used.
     const std::vector<std::optional<double>>* column(const std::string& name) const;
 };
 

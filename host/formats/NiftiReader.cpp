@@ -375,6 +375,11 @@ NiftiImagePtr readNiftiImage(const std::string& path, bool withData) {
     if (!image || image->nifti_type != NIFTI_FTYPE_NIFTI1_1 || image->nvox != header.values) {
         throw DocumentError(inQuotes(path) + " cannot be read as a NIfTI-1 image");
     }
+    // niftilib turns a time step of 0 (unknown) into 1: a run whose header gives
+    // no TR would then be timed at 1 s without a word.
+    nifti_1_header stored = header.stored;
+    if (header.swapped) swap_nifti_header(&stored, 1);
+    if (stored.pixdim[4] == 0.0f || !std::isfinite(stored.pixdim[4])) image->dt = image->pixdim[4] = 0.0f;
     if (data) {
         if (header.swapped && header.swapSize > 1) {
             nifti_swap_Nbytes(static_cast<std::size_t>(header.dataBytes) / header.swapSize, header.swapSize,

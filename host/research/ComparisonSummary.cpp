@@ -25,7 +25,8 @@ ordered_json modelJson(const ModelFacts& model) {
                         {"rank", model.rank},
                         {"condition_number", model.conditionNumber},
                         {"residual_df", model.residualDf},
-                        {"columns", model.columns}};
+                        {"columns", model.columns},
+                        {"columns_left_out", model.columnsLeftOut}};
 }
 
 ordered_json mapsJson(const std::map<std::string, MapQuartiles>& maps) {

@@ -30,6 +30,8 @@ struct ModelFacts {
     double conditionNumber = 0;
     int32_t residualDf = 0;
     std::vector<std::string> columns;
+    // Left out of the design before the fit as combinations of the columns before them.
+    std::vector<std::string> columnsLeftOut;
 };
 
 struct ComparisonSummary {

@@ -90,6 +90,7 @@ std::string designRecordJson(const BuiltDesign& design, const DesignInputs& inpu
     Json columns = Json::array();
     for (std::size_t j = 0; j < design.columns.size(); ++j) columns.push_back(columnJson(design.columns[j], j + 1));
     record["columns"] = columns;
+    record["columns_left_out"] = design.leftOut;
     record["warnings"] = design.warnings;
     // Names from tables in another encoding than UTF-8 keep their place, marked.
     return record.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";

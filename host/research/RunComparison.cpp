@@ -8,6 +8,7 @@
 #include <iostream>
 #include <map>
 #include <sstream>
+#include <stdexcept>
 
 #include "host/core/AnalysedVoxels.h"
 #include "host/core/ExecutablePath.h"
@@ -79,7 +80,7 @@ struct Designs {
     DesignInputs inputs;
     Model model[2];
     DesignPairCheck check;
-    // Nested, and model 2 has more columns: the plug-in makes its F map only then.
+    // Nested: the plug-in makes its F map then (model 2 has more columns).
     bool fTest = false;
     std::vector<std::string> warnings; // the designs', the checks', then this comparison's
 };
@@ -89,10 +90,65 @@ DesignInputs designInputs(const CompareRequest& request, const FmrDocument& run)
     inputs.tables.push_back(readConfoundTable(request.confounds));
     inputs.sidecar = findPipelineSidecar(request.confounds);
     if (request.events) inputs.events = readEventsTable(*request.events);
-    inputs.tr = runRepetitionTime(run);
+    const RepetitionTime tr = chosenRepetitionTime(runRepetitionTime(run, request.run), request.tr);
+    if (inputs.events && !tr.seconds) {
+        throw DocumentError("the events of " + inQuotes(*request.events) + " need the run's repetition time (TR): " +
+                            tr.source + "; give --tr SECONDS");
+    }
+    inputs.tr = tr.seconds;
     inputs.volumes = run.layout().nrOfVolumes;
     inputs.standardize = request.standardize;
     return inputs;
+}
+
+std::string quotedNames(const std::vector<std::string>& names) {
+    std::string text;
+    for (std::size_t k = 0; k < names.size(); ++k) text += (k == 0 ? "" : ", ") + inQuotes(names[k]);
+    return text;
+}
+
+// Drops the named columns from the design and their records, keeping the
+// first confound predictor on the same column.
+void dropColumns(BuiltDesign& built, const std::vector<std::string>& names) {
+    for (std::size_t j = built.table.names.size(); j-- > 0;) {
+        if (std::find(names.begin(), names.end(), built.table.names[j]) == names.end()) continue;
+        if (static_cast<int32_t>(j) < built.table.firstConfoundPredictor - 1) --built.table.firstConfoundPredictor;
+        built.table.names.erase(built.table.names.begin() + static_cast<std::ptrdiff_t>(j));
+        built.table.columns.erase(built.table.columns.begin() + static_cast<std::ptrdiff_t>(j));
+        built.columns.erase(built.columns.begin() + static_cast<std::ptrdiff_t>(j));
+    }
+    built.leftOut.insert(built.leftOut.end(), names.begin(), names.end());
+}
+
+// The plug-in fits in single precision with the columns it is given: near
+// copies would split the fit between them at random, and its F counts columns,
+// not the directions they span, so a rank-deficient design gives F values
+// (even negative ones) no F distribution describes. The columns that are
+// combinations of the columns before them are left out first; what is fitted
+// is then full rank and spans what the design did, and the F test's degrees of
+// freedom are those of the designs fitted. A full-rank design is left as built.
+void leaveOutDependentColumns(BuiltDesign& built, const std::string& label) {
+    DesignCheck check = checkDesign(built.table, label);
+    const int32_t rank = check.rank;
+    const int32_t predictors = check.predictors;
+    while (!check.dependentColumns.empty()) {
+        dropColumns(built, check.dependentColumns);
+        check = checkDesign(built.table, label);
+    }
+    if (check.rank < check.predictors) {
+        throw DesignRefusal(label + " is rank deficient (rank " + std::to_string(check.rank) + " of " +
+                            std::to_string(check.predictors) +
+                            " columns), but no column is a combination of the columns before it alone; "
+                            "leave out columns that repeat others");
+    }
+    if (built.leftOut.empty()) return;
+    const bool one = built.leftOut.size() == 1;
+    built.warnings.push_back(label + " is rank deficient (rank " + std::to_string(rank) + " of " +
+                             std::to_string(predictors) + " columns): " + quotedNames(built.leftOut) +
+                             (one ? " is a linear combination" : " are linear combinations") +
+                             " of the columns before " + (one ? "it" : "them") + " and " + (one ? "is" : "are") +
+                             " left out, so the model is fitted with " +
+                             std::to_string(built.table.columns.size()) + " columns");
 }
 
 BuiltDesign buildModel(const DesignInputs& inputs, const std::string& strategy, int which) {
@@ -113,6 +169,7 @@ Designs buildDesigns(const CompareRequest& request, const FmrDocument& run, std:
         designs.model[i].strategy = strategies[i];
         designs.model[i].stem = stem + "_" + strategyLabel(strategies[i]);
         designs.model[i].built = buildModel(designs.inputs, strategies[i], i + 1);
+        leaveOutDependentColumns(designs.model[i].built, "model " + std::to_string(i + 1));
     }
     if (designs.model[0].stem == designs.model[1].stem) {
         throw DesignRefusal("model 1 and model 2 are both " + inQuotes(request.model1) +
@@ -123,12 +180,8 @@ Designs buildDesigns(const CompareRequest& request, const FmrDocument& run, std:
         designs.warnings.insert(designs.warnings.end(), model.built.warnings.begin(), model.built.warnings.end());
     }
     designs.warnings.insert(designs.warnings.end(), designs.check.warnings.begin(), designs.check.warnings.end());
-    designs.fTest = designs.check.nested && designs.check.model2.predictors > designs.check.model1.predictors;
-    if (designs.check.nested && !designs.fTest) {
-        designs.warnings.push_back(
-            "model 2 has no more columns than model 1 although it spans more, so no F map "
-            "can be made; leave out model 1's redundant columns for an F test");
-    }
+    // Both full rank, and model 2 spans more when nested: it has more columns too.
+    designs.fTest = designs.check.nested;
     for (int i = 0; i < 2; ++i) {
         const DesignCheck& c = i == 0 ? designs.check.model1 : designs.check.model2;
         progress << "Model " << i + 1 << " (" << strategies[i] << "): " << c.predictors << " predictors, rank "
@@ -137,7 +190,7 @@ Designs buildDesigns(const CompareRequest& request, const FmrDocument& run, std:
     progress << (designs.fTest
                      ? "The models are nested: F(" + std::to_string(designs.check.numeratorDf) + ", " +
                            std::to_string(designs.check.denominatorDf) + ")"
-                     : std::string(designs.check.nested ? "No F test" : "The models are not nested: no F test"))
+                     : std::string("The models are not nested: no F test"))
              << "\n";
     return designs;
 }
@@ -274,19 +327,23 @@ const KeptMap* findMap(const PluginOutputs& outputs, const fs::path& path) {
     return nullptr;
 }
 
-// The F test's -log10(p) over the analysed voxels (0 elsewhere). The plug-in's F
-// divides by column counts; with ranks below them the test's degrees of freedom
-// are the ranks', so F is rescaled to them first.
+// The F test's -log10(p) over the analysed voxels (0 elsewhere). The designs
+// fitted are full rank (leaveOutDependentColumns), so the plug-in's F, which
+// divides by column counts, has the test's degrees of freedom.
 std::vector<float> negLog10PValues(const KeptMap& fMap, const Designs& designs,
                                    const std::vector<unsigned char>& analysed, std::vector<double>& tested) {
     const DesignPairCheck& c = designs.check;
-    const double n = c.model1.volumes;
-    const double columnRatio = (c.model2.predictors - c.model1.predictors) / static_cast<double>(c.numeratorDf) *
-                               (c.denominatorDf / (n - c.model2.predictors));
+    if (c.model1.rank != c.model1.predictors || c.model2.rank != c.model2.predictors ||
+        c.numeratorDf != c.model2.predictors - c.model1.predictors) {
+        throw std::logic_error("the F test's designs are not full rank");
+    }
     std::vector<float> values(fMap.values.size(), 0.0f);
     for (std::size_t l = 0; l < values.size(); ++l) {
         if (!analysed[l]) continue;
-        const double p = negLog10FTailProbability(fMap.values[l] * columnRatio, c.numeratorDf, c.denominatorDf);
+        // Between nested models F is at least 0; below it only by rounding, where
+        // model 2 explains nothing more: such an F gives p = 1 (-log10 p = 0 from
+        // negLog10FTailProbability), never a p from a negative F.
+        const double p = negLog10FTailProbability(fMap.values[l], c.numeratorDf, c.denominatorDf);
         values[l] = static_cast<float>(p);
         tested.push_back(p);
     }
@@ -422,6 +479,7 @@ std::vector<std::string> inputsOf(const CompareRequest& request, const FmrDocume
     std::vector<std::string> inputs = runFiles(request.run, run);
     inputs.push_back(request.confounds);
     inputs.push_back(sidecarPathOfTable(request.confounds));
+    inputs.push_back(runSidecarPath(request.run)); // where the TR may come from
     if (request.events) inputs.push_back(*request.events);
     if (request.mask) inputs.push_back(*request.mask);
     return inputs;
@@ -461,6 +519,7 @@ ModelFacts modelFacts(const Model& model, const DesignCheck& check) {
     facts.conditionNumber = check.conditionNumber;
     facts.residualDf = check.residualDf;
     facts.columns = model.built.table.names;
+    facts.columnsLeftOut = model.built.leftOut;
     return facts;
 }
 

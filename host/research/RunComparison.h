@@ -26,6 +26,9 @@ struct CompareRequest {
     // (automaticThreshold). Not used with a mask.
     std::optional<float> threshold;
     double fdrQ = 0.05;
+    // The run's TR in seconds (--tr): must agree with the run's header or sidecar
+    // when either gives one (RunTiming.h); needed with events when neither does.
+    std::optional<double> tr;
     bool standardize = true;
     int threads = 1;    // reading and writing .nii.gz
     std::string plugin; // the plug-in library; empty for the one beside the program

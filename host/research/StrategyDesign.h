@@ -62,6 +62,9 @@ struct BuiltDesign {
     std::string strategyText;          // as given
     std::string strategyExpanded;      // ConfoundStrategy::expanded()
     std::vector<std::string> warnings; // e.g. a fraction of variance the sidecar cannot tell
+    // Columns taken out again as linear combinations of the columns before
+    // them (the comparison does so before a rank-deficient design is fitted).
+    std::vector<std::string> leftOut;
 };
 
 // Throws DocumentError (naming the table, the column, the row) for a column a

@@ -2,6 +2,8 @@
 // confounds table in raw scanner units, judged against an independent float64
 // reference in Python (statsmodels, scipy, nibabel).
 #include <cmath>
+#include <cstdio>
+#include <iostream>
 #include <map>
 #include <memory>
 #include <sstream>
@@ -64,9 +66,12 @@ protected:
     static json summaryOf(const std::string& out) { return json::parse(hosttest::readFile(out + "/summary.json")); }
 
     // The "name value" lines of the reference script.
-    static std::map<std::string, double> reference(const std::string& mode, const std::string& out) {
-        const Outcome outcome = hosttest::runProgram(
-            kPython, {kScripts + "/reference_fit.py", mode, out, input("run.nii.gz"), input("mask.nii.gz")});
+    static std::map<std::string, double> reference(const std::string& mode, const std::string& out,
+                                                   const std::vector<std::string>& more = {}) {
+        std::vector<std::string> args = {kScripts + "/reference_fit.py", mode, out, input("run.nii.gz"),
+                                         input("mask.nii.gz")};
+        args.insert(args.end(), more.begin(), more.end());
+        const Outcome outcome = hosttest::runProgram(kPython, args);
         EXPECT_EQ(outcome.status, 0) << outcome.err;
         std::map<std::string, double> values;
         std::istringstream lines(outcome.out);
@@ -257,10 +262,11 @@ TEST_F(CompareCommand, ADuplicatedColumnIsReportedByRank) {
     const Outcome ran = compare(out, "6P", "6P,spare_a,spare_b", {"--mask", input("mask.nii.gz")});
     ASSERT_EQ(ran.status, 0) << ran.err;
     const json s = summaryOf(out);
-    EXPECT_EQ(s["model2"]["predictors"], 9);
+    // spare_b repeats spare_a: it is left out, and the F test has one new direction, not two.
+    EXPECT_EQ(s["model2"]["predictors"], 8);
     EXPECT_EQ(s["model2"]["rank"], 8);
+    EXPECT_EQ(s["model2"]["columns_left_out"], json({"spare_b"}));
     EXPECT_EQ(s["model2"]["residual_df"], 92);
-    // The F test counts the rank: one new direction, not two.
     EXPECT_EQ(s["f_df"], json({1, 92}));
     bool named = false;
     for (const json& warning : s["warnings"])
@@ -268,6 +274,62 @@ TEST_F(CompareCommand, ADuplicatedColumnIsReportedByRank) {
     EXPECT_TRUE(named) << s["warnings"].dump();
     // The p-values follow the rank's F test, not the plug-in's count of columns.
     EXPECT_LT(reference("fit", out)["p_ref_abs"], 1e-3);
+}
+
+bool anyWarningHas(const json& warnings, const std::string& text) {
+    for (const json& warning : warnings) {
+        if (warning.get<std::string>().find(text) != std::string::npos) return true;
+    }
+    return false;
+}
+
+// Model 2 holds rot_x a second time, in degrees to 6 significant digits, and a
+// column the voxels do not hold. The copy is left out before the fit, so the F
+// test is the one of the model with the unrelated column, F(1, 92), and its
+// -log10 p agrees with a float64 statsmodels fit of that model built straight
+// from the table. The plug-in fits in single precision: its residual sums are
+// good to about 1e-5 of themselves, so F (their difference over RSS2 / 92) to
+// about 1e-3 in absolute terms (1.3e-4 here). -log10 p of F(1, 92) is about
+// 0.35 sqrt(F) near F = 0, where it is most sensitive, so such an error moves it
+// by at most 0.35 sqrt(dF), under 4e-3 at dF = 1.3e-4 and far less away from 0;
+// 2e-3 is met with room (7.5e-4) and is far below what a wrong F gives.
+TEST_F(CompareCommand, ARescaledCopyIsLeftOutAndTheFTestMatchesAFloat64Reference) {
+    SKIP_WITHOUT_PYTHON();
+    const testsupport::TempDir work;
+    const std::string out = work.file("out");
+    const std::string motion = "trans_x,trans_y,trans_z,rot_x,rot_y,rot_z";
+    const Outcome ran = compare(out, "6P", "6P,rot_x_deg,unrelated",
+                                {"--mask", input("mask.nii.gz"), "--confounds", input("confounds_copy.tsv")});
+    ASSERT_EQ(ran.status, 0) << ran.out << ran.err;
+    const json s = summaryOf(out);
+    EXPECT_EQ(s["model2"]["columns"], json({"trans_x", "trans_y", "trans_z", "rot_x", "rot_y", "rot_z", "unrelated",
+                                            "Constant"}));
+    EXPECT_EQ(s["model2"]["columns_left_out"], json({"rot_x_deg"}));
+    EXPECT_EQ(s["model1"]["columns_left_out"], json::array());
+    EXPECT_EQ(s["model2"]["predictors"], 8);
+    EXPECT_EQ(s["model2"]["rank"], 8);
+    EXPECT_EQ(s["f_df"], json({1, 92}));
+    EXPECT_TRUE(anyWarningHas(s["warnings"], "model 2 is rank deficient (rank 8 of 9 columns): \"rot_x_deg\" is a "
+                                             "linear combination of the columns before it and is left out, so the "
+                                             "model is fitted with 8 columns"))
+        << s["warnings"].dump();
+    const json record = json::parse(hosttest::readFile(out + "/run_6P+rot_x_deg+unrelated.json"));
+    EXPECT_EQ(record["columns_left_out"], json({"rot_x_deg"}));
+    EXPECT_EQ(record["predictors"], 8);
+    EXPECT_EQ(record["columns"].size(), 8u);
+
+    std::map<std::string, double> r =
+        reference("table", out, {input("confounds_copy.tsv"), motion, motion + ",unrelated"});
+    std::cout << "reference: df " << r["df_num"] << ", " << r["df_denom"] << "; largest |d -log10 p| " << r["p_abs"]
+              << " (reference -log10 p up to " << r["p_max"] << "), voxels over 1e-3: " << r["p_worst_voxels"]
+              << "; largest |d F| " << r["f_abs"]
+              << "; smallest F " << r["f_min"] << ", smallest -log10 p " << r["neglog10p_min"] << "\n";
+    EXPECT_EQ(r["df_num"], 1.0);
+    EXPECT_EQ(r["df_denom"], 92.0);
+    EXPECT_LT(r["f_abs"], 1e-3);
+    EXPECT_LT(r["p_abs"], 2e-3);
+    EXPECT_GE(r["f_min"], 0.0) << "a negative F between nested models";
+    EXPECT_GE(r["neglog10p_min"], 0.0);
 }
 
 TEST_F(CompareCommand, CommandLineMistakes) {
@@ -308,6 +370,78 @@ TEST_F(CompareCommand, EventsBecomeRegressorsOfInterestInBothModels) {
               json({"go", "stop", "trans_x", "trans_y", "trans_z", "rot_x", "rot_y", "rot_z", "Constant"}));
     EXPECT_EQ(s["model2"]["predictors"], 27);
     EXPECT_EQ(s["f_df"], json({18, 73}));
+}
+
+// The run with its header's TR set to 0 (unknown), written into folder.
+std::string runWithoutTr(const std::string& run, const std::string& folder) {
+    const std::string path = folder + "/sub-01_task-go_bold.nii.gz";
+    const Outcome made = hosttest::runProgram(
+        kPython, {"-c",
+                  "import sys, nibabel\n"
+                  "image = nibabel.load(sys.argv[1])\n"
+                  "header = image.header.copy()\n"
+                  "header['pixdim'][4] = 0\n"
+                  "nibabel.save(nibabel.Nifti1Image(image.get_fdata(dtype='float32'), image.affine, header), "
+                  "sys.argv[2])\n",
+                  run, path});
+    EXPECT_EQ(made.status, 0) << made.err;
+    return path;
+}
+
+// A header TR of 0 is unknown: events then need --tr or the run's sidecar, and
+// with either the design is the one a header TR of 2 s gives. Without events
+// nothing needs the TR. A --tr that differs from the run's is refused.
+TEST_F(CompareCommand, AnUnknownTrComesFromTrOrTheSidecarAndIsNeededOnlyForEvents) {
+    SKIP_WITHOUT_PYTHON();
+    const testsupport::TempDir work;
+    const std::string events = work.write("events.tsv",
+                                          "onset\tduration\ttrial_type\n10\t20\tgo\n60\t20\tstop\n"
+                                          "110\t20\tgo\n160\t15\tstop\n");
+    const std::string run = runWithoutTr(input("run.nii.gz"), work.path());
+    const std::string sidecar = work.file("sub-01_task-go_bold.json");
+    const auto compareRun = [&](const std::string& path, const std::string& out, std::vector<std::string> extra) {
+        std::vector<std::string> args = {"compare", "--run", path, "--confounds", input("confounds.tsv"),
+                                         "--model1", "6P", "--model2", "24P", "--out", out, "--mask",
+                                         input("mask.nii.gz")};
+        args.insert(args.end(), extra.begin(), extra.end());
+        return hosttest::runProgram(hosttest::corvantisProgram(), args);
+    };
+    const Outcome known = compareRun(input("run.nii.gz"), work.file("known"), {"--events", events});
+    ASSERT_EQ(known.status, 0) << known.err;
+    const std::string knownDesign = hosttest::readFile(work.file("known") + "/run_24P.sdm");
+
+    const Outcome unknown = compareRun(run, work.file("unknown"), {"--events", events});
+    EXPECT_EQ(unknown.status, 1);
+    EXPECT_NE(unknown.err.find("the events of \"" + events + "\" need the run's repetition time (TR): the header of \"" +
+                               run + "\" gives no TR (0: unknown) and no sidecar \"" + sidecar +
+                               "\" gives a RepetitionTime; give --tr SECONDS"),
+              std::string::npos)
+        << unknown.err;
+    EXPECT_TRUE(!hosttest::fileExists(work.file("unknown")) || hosttest::filesIn(work.file("unknown")).empty());
+
+    const Outcome given = compareRun(run, work.file("given"), {"--events", events, "--tr", "2"});
+    ASSERT_EQ(given.status, 0) << given.err;
+    EXPECT_EQ(hosttest::readFile(work.file("given") + "/sub-01_task-go_bold_24P.sdm"), knownDesign);
+    EXPECT_EQ(json::parse(hosttest::readFile(work.file("given") + "/sub-01_task-go_bold_24P.json"))["tr_seconds"], 2.0);
+
+    hosttest::writeFile(sidecar, "{\"RepetitionTime\": 2.0, \"TaskName\": \"go\"}\n");
+    const Outcome side = compareRun(run, work.file("side"), {"--events", events});
+    ASSERT_EQ(side.status, 0) << side.err;
+    EXPECT_EQ(hosttest::readFile(work.file("side") + "/sub-01_task-go_bold_24P.sdm"), knownDesign);
+    std::remove(sidecar.c_str());
+
+    const Outcome none = compareRun(run, work.file("none"), {});
+    ASSERT_EQ(none.status, 0) << none.err;
+    EXPECT_TRUE(json::parse(hosttest::readFile(work.file("none") + "/sub-01_task-go_bold_24P.json"))["tr_seconds"]
+                    .is_null());
+
+    const Outcome differs = compareRun(input("run.nii.gz"), work.file("differs"), {"--events", events, "--tr", "3"});
+    EXPECT_EQ(differs.status, 1);
+    EXPECT_NE(differs.err.find("--tr 3 differs from the run's TR of 2 s (the header of \"" + input("run.nii.gz") +
+                               "\"); leave --tr out to use the run's"),
+              std::string::npos)
+        << differs.err;
+    EXPECT_EQ(compareRun(run, work.file("bad"), {"--tr", "0"}).status, 2);
 }
 
 // An input in the output folder named as an output (here the events table named
@@ -439,9 +573,10 @@ TEST_F(CompareCommand, AMaskSelectsExactlyItsVoxelsOfARunWithValuesBelowZero) {
 
 namespace {
 
-// Nested, model 2 spans more, but model 1's repeated column gives it as many
-// columns: the plug-in can make no F map, and the summary says why.
-TEST_F(CompareCommand, NestedModelsOfEqualColumnCountsGetNoFTestAndAReason) {
+// Nested, model 2 spans more, and model 1's repeated column would give it as
+// many columns: with the repeat left out model 2 has one more, and the F test
+// is made on the designs fitted.
+TEST_F(CompareCommand, ARepeatedColumnOfModel1IsLeftOutSoTheFTestIsMade) {
     SKIP_WITHOUT_PYTHON();
     const testsupport::TempDir work;
     const std::string out = work.file("out");
@@ -449,12 +584,11 @@ TEST_F(CompareCommand, NestedModelsOfEqualColumnCountsGetNoFTestAndAReason) {
     ASSERT_EQ(ran.status, 0) << ran.err;
     const json s = summaryOf(out);
     EXPECT_TRUE(s["nested"].get<bool>());
-    EXPECT_TRUE(s["f_df"].is_null());
-    EXPECT_FALSE(s["maps"].contains("f"));
-    bool said = false;
-    for (const json& warning : s["warnings"])
-        said = said || warning.get<std::string>().find("no F map") != std::string::npos;
-    EXPECT_TRUE(said) << s["warnings"].dump();
+    EXPECT_EQ(s["model1"]["columns_left_out"], json({"spare_b"}));
+    EXPECT_EQ(s["model1"]["predictors"], 8);
+    EXPECT_EQ(s["f_df"], json({1, 91}));
+    EXPECT_TRUE(s["maps"].contains("neglog10p"));
+    EXPECT_LT(reference("fit", out)["p_ref_abs"], 1e-3);
 }
 
 } // namespace

@@ -3,8 +3,9 @@ run.nii.gz (float32, 8x8x3 voxels unless given, TR 2 s), mask.nii.gz (all but th
 outer ring of x and y), confounds.tsv (a pipeline-style table in raw units: csf,
 white_matter and global_signal in the thousands, their derivatives with "n/a"
 in the first row and squares near 1e8, six motion parameters and their
-expansions, cosine drifts, and two identical columns spare_a and spare_b) and
-confounds_z.tsv (the same table with every column z-scored). Each brain
+expansions, cosine drifts, and two identical columns spare_a and spare_b),
+confounds_z.tsv (the same table with every column z-scored) and
+confounds_copy.tsv (the table with rot_x_deg and unrelated added). Each brain
 voxel's course is its mean plus parts of the confounds (around their own
 means) plus noise; the background is dim.
 
@@ -57,6 +58,14 @@ def write_table(path, table):
 
 
 write_table(folder + "/confounds.tsv", columns)
+# confounds_copy.tsv: the same table and two more columns, rot_x_deg (rot_x in
+# degrees, to 6 significant digits, as some pipelines add) and unrelated (noise
+# the voxels do not hold), from a generator of their own so the run stays the same.
+extra = np.random.default_rng(20261209)
+copy = dict(columns)
+copy["rot_x_deg"] = np.array([float("%.6g" % v) for v in np.degrees(columns["rot_x"])])
+copy["unrelated"] = extra.normal(0, 1, n)
+write_table(folder + "/confounds_copy.tsv", copy)
 zscored = {}
 for name, values in columns.items():
     defined = values[~np.isnan(values)]

@@ -9,6 +9,15 @@
       distribution at the F map's values and summary.json's df, relative),
       p_ref_abs (-log10 p against scipy at the reference's own F on the
       designs' ranks, absolute).
+  reference_fit.py table OUT RUN MASK TABLE COLUMNS1 COLUMNS2
+      fits the two models named by comma-separated columns of TABLE (and a
+      constant) to every voxel inside MASK with statsmodels' OLS, tests them
+      with its nested F test and prints: df_num and df_denom, p_abs (the
+      largest absolute deviation of compare's -log10 p from the reference's
+      where that is below 10), p_worst_voxels (voxels deviating by over 1e-3
+      there), p_max (the reference's largest -log10 p), f_abs (the largest
+      absolute deviation of compare's F from the reference's), f_min (compare's
+      smallest F) and neglog10p_min (compare's smallest -log10 p).
   reference_fit.py means OUT RUN MASK
       prints mean_rel: the largest relative difference, over the voxels inside
       MASK, between each cleaned run's temporal mean and the run's."""
@@ -49,11 +58,51 @@ def fit(design, first, y):
     return result.ssr, cleaned.mean() / cleaned.std(ddof=1), 1 - (1 - r2) * (n - 1) / (n - p - 1)
 
 
+def read_table(path):
+    lines = open(path).read().splitlines()
+    names = lines[0].split("\t")
+    rows = [[np.nan if v == "n/a" else float(v) for v in line.split("\t")] for line in lines[1:] if line]
+    return {name: np.array(values) for name, values in zip(names, zip(*rows))}
+
+
+def table_test(out, run, inside, summary, table_path, columns1, columns2):
+    table = read_table(table_path)
+    n = run.shape[3]
+    designs = [np.column_stack([table[c] for c in columns.split(",")] + [np.ones(n)]) for columns in (columns1,
+                                                                                                       columns2)]
+    maps = {key: image(out, entry["file"]) for key, entry in summary["maps"].items()}
+    worst, deviating, largest, f_worst = 0.0, 0, 0.0, 0.0
+    df_num = df_denom = None
+    for index in zip(*np.nonzero(inside)):
+        y = run[index]
+        small, full = (sm.OLS(y, d).fit() for d in designs)
+        f, p, df_num = full.compare_f_test(small)
+        df_denom = full.df_resid
+        expected = -np.log10(p)
+        largest = max(largest, expected)
+        f_worst = max(f_worst, abs(maps["f"][index] - f))
+        if expected < 10:
+            deviation = abs(maps["neglog10p"][index] - expected)
+            worst = max(worst, deviation)
+            deviating += deviation > 1e-3
+    print("df_num", repr(float(df_num)))
+    print("df_denom", repr(float(df_denom)))
+    print("p_abs", repr(float(worst)))
+    print("p_worst_voxels", deviating)
+    print("p_max", repr(float(largest)))
+    print("f_abs", repr(float(f_worst)))
+    print("f_min", repr(float(maps["f"][inside].min())))
+    print("neglog10p_min", repr(float(maps["neglog10p"][inside].min())))
+
+
 def main():
     mode, out, run_path, mask_path = sys.argv[1:5]
     summary = json.load(open(out + "/summary.json"))
     run = np.asarray(nibabel.load(run_path).dataobj, dtype=np.float32).astype(np.float64)
     inside = np.asarray(nibabel.load(mask_path).dataobj) != 0
+    if mode == "table":
+        table_test(out, run, inside, summary, *sys.argv[5:8])
+        return
     if mode == "means":
         worst = 0.0
         for name in summary["outputs"]:

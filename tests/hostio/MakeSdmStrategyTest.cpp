@@ -172,7 +172,9 @@ TEST(MakeSdmStrategy, RefusesBeforeWritingAnything) {
         << o.err;
     o = corvantis({"make-sdm", "--fmr", run.fmr, "--tr", "2.5", "--events", run.events, "--output", sdm});
     EXPECT_EQ(o.status, 2);
-    EXPECT_EQ(o.err.rfind("Corvantis: --tr 2.5 differs from the run's TR of 2 s; leave --tr out to use the run's\n", 0),
+    EXPECT_EQ(o.err.rfind("Corvantis: --tr 2.5 differs from the run's TR of 2 s (the header of \"" + run.fmr +
+                              "\"); leave --tr out to use the run's\n",
+                          0),
               0u)
         << o.err;
     nothingWritten();

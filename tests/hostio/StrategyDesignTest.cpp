@@ -217,6 +217,23 @@ TEST(StrategyDesign, ScrubCensorsVolumesAboveThresholdsAndShortSegments) {
     }
 }
 
+// A table naming a column twice: which one a strategy means cannot be told, so
+// using it is refused, by name, by pattern or through a component; the columns
+// it does not name twice stay usable.
+TEST(StrategyDesign, AColumnNamedTwiceIsRefusedWhereUsedAndAllowedWhereNot) {
+    DesignInputs twice;
+    twice.tables = {corvantis::parseConfoundTable(
+        "csf\twhite_matter\tcosine00\tcsf\n1\t5\t1\t9\n2\t3\t-1\t7\n4\t4\t1\t8\n7\t1\t-1\t2\n", "t.tsv")};
+    const std::string refused =
+        "\"t.tsv\" names the column \"csf\" twice (columns 1 and 4); which of them is meant cannot be told: "
+        "rename one";
+    EXPECT_EQ(refusal("csf", twice), refused);
+    EXPECT_EQ(refusal("wm_csf", twice), refused);
+    EXPECT_EQ(refusal("c*", twice), refused);
+    const BuiltDesign unused = build("white_matter,high_pass", twice);
+    EXPECT_EQ(unused.table.names, (Names{"cosine00", "white_matter", "Constant"}));
+}
+
 TEST(StrategyDesign, RefusesWhatATableCannotGive) {
     DesignInputs small;
     small.tables = {corvantis::parseConfoundTable("csf\tcosine00\n1\t1\n2\t-1\n4\t1\n", "s.tsv")};

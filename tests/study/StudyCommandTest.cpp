@@ -340,4 +340,43 @@ TEST(StudyCommand, ModelsThatAreNotNestedGetNoFMapAndTheReportSaysSo) {
     EXPECT_NE(report.find("<b>" + kRuns[0] + "</b>: the models are not nested"), std::string::npos);
 }
 
+// A bold whose header gives no TR (0) is timed by its sidecar's RepetitionTime,
+// as pipelines write it beside the run: its maps are those of the same run with
+// the TR in its header. Without the sidecar the run fails, naming both files.
+TEST(StudyCommand, ABoldWhoseHeaderGivesNoTrIsTimedByItsSidecar) {
+    if (!hostio::nibabelMissing().empty()) GTEST_SKIP() << hostio::nibabelMissing();
+    const GeneratedStudy intact(false);
+    const GeneratedStudy zeroed(false);
+    const std::string bold = zeroed.derivatives + "/sub-01/func/" + kRuns[0] + "_desc-preproc_bold.nii.gz";
+    const hosttest::Outcome made = hostio::runPython(
+        "import sys, nibabel\n"
+        "image = nibabel.load(sys.argv[1])\n"
+        "header = image.header.copy()\n"
+        "header['pixdim'][4] = 0\n"
+        "values = image.get_fdata(dtype='float32')\n"
+        "nibabel.save(nibabel.Nifti1Image(values, image.affine, header), sys.argv[1])\n",
+        {bold});
+    ASSERT_EQ(made.status, 0) << made.err;
+    const auto participant = [](const GeneratedStudy& s, const std::string& out) {
+        return study(s, out, "participant", {"--run-id", kRuns[0]});
+    };
+    const std::string fMap = "/sub-01/func/" + kRuns[0] + "_model-6Pvs24P_stat-F_statmap.nii.gz";
+    const hosttest::Outcome timed = participant(intact, intact.dir.file("out"));
+    ASSERT_EQ(timed.status, 0) << timed.err;
+    const hosttest::Outcome bySidecar = participant(zeroed, zeroed.dir.file("out"));
+    ASSERT_EQ(bySidecar.status, 0) << bySidecar.err;
+    ASSERT_TRUE(fs::exists(intact.dir.file("out") + fMap));
+    EXPECT_TRUE(hosttest::readFile(zeroed.dir.file("out") + fMap) == hosttest::readFile(intact.dir.file("out") + fMap))
+        << "the F map differs from the one with the TR in the header";
+
+    const std::string sidecar = zeroed.derivatives + "/sub-01/func/" + kRuns[0] + "_desc-preproc_bold.json";
+    fs::remove(sidecar);
+    const hosttest::Outcome untimed = participant(zeroed, zeroed.dir.file("again"));
+    EXPECT_EQ(untimed.status, 1);
+    EXPECT_NE(untimed.err.find("the header of \"" + bold + "\" gives no TR (0: unknown) and no sidecar \"" + sidecar +
+                               "\" gives a RepetitionTime"),
+              std::string::npos)
+        << untimed.err;
+}
+
 } // namespace
