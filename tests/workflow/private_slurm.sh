@@ -8,7 +8,7 @@
 #   stop_private_slurm        stops what start_private_slurm started
 
 private_slurm_free_port() {
-    python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
+    /usr/bin/python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
 }
 
 private_slurm_pids=()
