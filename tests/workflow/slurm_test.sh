@@ -31,10 +31,16 @@ tmp=$(mktemp -d /tmp/corvantis-slurm.XXXXXX)
 snakemake_pid=
 cleanup() {
     if [ -n "$snakemake_pid" ]; then kill "$snakemake_pid" 2>/dev/null || true; fi
+    # No job of the private Slurm may outlive its daemons.
+    if [ -n "${SLURM_CONF:-}" ] && [ "$(squeue -h 2>/dev/null | wc -l)" != 0 ]; then
+        scancel --full --user=root 2>/dev/null || true
+        for _ in $(seq 50); do [ "$(squeue -h 2>/dev/null | wc -l)" = 0 ] && break; sleep 0.2; done
+    fi
     stop_private_slurm
     if [ -n "${KEEP_SLURM_TEST:-}" ]; then echo "kept $tmp"; else rm -rf "$tmp"; fi
 }
 trap cleanup EXIT
+trap 'exit 143' TERM INT
 
 fail() {
     echo "FAILED: $*" >&2
@@ -50,14 +56,27 @@ damaged=sub-01_task-rest_run-2_space-MNI
 bold=$tmp/study/derivatives/sub-01/func/${damaged}_desc-preproc_bold.nii.gz
 head -c "$(($(stat -c %s "$bold") / 2))" "$bold" >"$bold.cut" && mv "$bold.cut" "$bold"
 
-# snakemake FOLDER OUTPUT [OPTION...]: the workflow on the study, time-limited.
-run_workflow() {
+# workflow_command FOLDER OUTPUT [OPTION...]: sets command to snakemake running the
+# workflow on the study in FOLDER (its log: FOLDER.log), time-limited, so that
+# it can run in the background as one process.
+workflow_command() {
     local folder=$1 output=$2
     shift 2
     mkdir -p "$folder"
-    timeout -k 10 300 snakemake -s "$workflow/Snakefile" --directory "$folder" "$@" --config \
-        corvantis="$corvantis" derivatives="$tmp/study/derivatives" bids_dir="$tmp/study/rawdata" \
-        output="$output" model1=6P model2=24P run_memory_mb=500 group_memory_mb=500 >"$folder.log" 2>&1
+    command=(timeout -k 10 200 snakemake -s "$workflow/Snakefile" --directory "$folder" "$@" --config
+             corvantis="$corvantis" derivatives="$tmp/study/derivatives" bids_dir="$tmp/study/rawdata"
+             output="$output" model1=6P model2=24P run_memory_mb=500 group_memory_mb=500)
+}
+
+# In the background, so that a signal to the test is handled at once.
+run_workflow() {
+    local status=0
+    workflow_command "$@"
+    "${command[@]}" >"$1.log" 2>&1 &
+    snakemake_pid=$!
+    wait "$snakemake_pid" || status=$?
+    snakemake_pid=
+    return $status
 }
 
 started=$SECONDS
@@ -70,7 +89,7 @@ started=$SECONDS
 status=0
 run_workflow "$tmp/cluster" "$tmp/cluster-results" --profile "$workflow/profiles/slurm" || status=$?
 cluster_seconds=$((SECONDS - started))
-[ "$status" = 124 ] && fail "the run through Slurm did not end within 300 s: $(tail -30 "$tmp/cluster.log")"
+[ "$status" = 124 ] && fail "the run through Slurm did not end within 200 s: $(tail -30 "$tmp/cluster.log")"
 [ "$status" = 1 ] || fail "the run through Slurm ended with $status, not 1: $(tail -30 "$tmp/cluster.log")"
 grep -q "runs without results, see $tmp/cluster-results/report.html: $damaged (failed)" "$tmp/cluster.log" ||
     fail "the run through Slurm does not name the damaged run: $(tail -30 "$tmp/cluster.log")"
@@ -102,7 +121,8 @@ chmod +x "$tmp/bin/Corvantis"
 real_corvantis=$corvantis
 corvantis=$tmp/bin/Corvantis
 started=$SECONDS
-run_workflow "$tmp/killed" "$tmp/killed-results" --profile "$workflow/profiles/slurm" &
+workflow_command "$tmp/killed" "$tmp/killed-results" --profile "$workflow/profiles/slurm"
+"${command[@]}" >"$tmp/killed.log" 2>&1 &
 snakemake_pid=$!
 until [ -s "$tmp/victim-job" ]; do
     kill -0 "$snakemake_pid" 2>/dev/null || fail "the workflow ended before the run to cancel started: $(tail -30 "$tmp/killed.log")"
@@ -115,7 +135,7 @@ status=0
 wait "$snakemake_pid" || status=$?
 snakemake_pid=
 corvantis=$real_corvantis
-[ "$status" = 124 ] && fail "the cancelled job was not noticed within 300 s: $(tail -30 "$tmp/killed.log")"
+[ "$status" = 124 ] && fail "the cancelled job was not noticed within 200 s: $(tail -30 "$tmp/killed.log")"
 [ "$status" != 0 ] || fail "the workflow succeeded although a job was cancelled"
 grep -q "Error in rule participant" "$tmp/killed.log" || fail "no error for the cancelled job: $(tail -30 "$tmp/killed.log")"
 grep -q "wildcards: record=sub-02/func/${victim}_model-6Pvs24P_record.json" "$tmp/killed.log" ||
