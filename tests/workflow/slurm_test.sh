@@ -3,6 +3,7 @@
 # slurmd started here, no accounting) with workflow/profiles/slurm:
 #   - every output byte for byte as a local run's, with a damaged run reported
 #     by name, the group table and the report written;
+#   - run again, only the failed run is tried again;
 #   - a participant job the scheduler cancels is noticed and named, without a hang.
 # Prints the time per job through Slurm; KEEP_SLURM_TEST=1 keeps its folder
 # (logs included). Needs root (slurmd starts the jobs);
@@ -105,6 +106,18 @@ files=$(find "$tmp/cluster-results" -type f | wc -l)
 echo "through Slurm: $files outputs byte for byte as the local run's;" \
     "$jobs jobs in $cluster_seconds s, locally $local_seconds s:" \
     "$(awk -v c="$cluster_seconds" -v l="$local_seconds" -v j="$jobs" 'BEGIN { printf "%.1f", (c - l) / j }') s more a job"
+
+# Again through Slurm: only the failed run is tried again, then the group level.
+status=0
+run_workflow "$tmp/cluster" "$tmp/cluster-results" --profile "$workflow/profiles/slurm" || status=$?
+[ "$status" = 1 ] || fail "the second run through Slurm ended with $status, not 1: $(tail -30 "$tmp/cluster.log")"
+again=$(grep "wildcards: record=" "$tmp/cluster.log" | sort -u | tr -d ' ')
+[ "$again" = "wildcards:record=sub-01/func/${damaged}_model-6Pvs24P_record.json" ] ||
+    fail "the second run through Slurm ran other runs than the failed one: $again"
+jobs=$(grep -c "^Submitted job .* with external jobid" "$tmp/cluster.log" || true)
+[ "$jobs" = 2 ] || fail "$jobs jobs submitted to Slurm the second time, not 2 (the failed run and the group level)"
+diff -r "$tmp/local-results" "$tmp/cluster-results" >"$tmp/diff" || fail "outputs differ after the second run: $(head -20 "$tmp/diff")"
+echo "again through Slurm: only the failed run tried again"
 
 # A run whose job the scheduler cancels while it runs: its Corvantis waits
 # (writing its Slurm job id) until then, the other runs go on.

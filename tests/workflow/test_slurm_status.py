@@ -13,7 +13,7 @@ import unittest
 
 STATUS = None
 UNKNOWN = ("slurm_load_jobs error: Invalid job id specified\n", 1)
-NO_ACCOUNTING = ("sacct: error: Slurm accounting storage is disabled\n", 1)
+NO_ACCOUNTING = ("Slurm accounting storage is disabled\n", 1)
 
 
 def fake(folder, name):
@@ -116,7 +116,19 @@ class StatusScript(unittest.TestCase):
         self.answer("scontrol", "slurm_load_jobs error: Unable to contact slurm controller (connect failure)\n", 1)
         code, out, err = self.status("4711")
         self.assertEqual((code, out), (0, "running\n"))
-        self.assertEqual(err, "status.py: scontrol does not answer about job 4711; asking again later\n")
+        self.assertEqual(err, "status.py: no answer about job 4711 (slurm_load_jobs error: Unable to contact slurm "
+                              "controller (connect failure)); asking again later\n")
+
+    def test_scontrol_failing_otherwise_is_an_error_not_a_job_that_runs_for_ever(self):
+        self.answer("scontrol", "scontrol: error: s_p_parse_file: unable to read \"/etc/slurm/slurm.conf\"\n", 1)
+        code, out, err = self.status("4711")
+        self.assertEqual((code, out), (1, ""))
+        self.assertEqual(err, "status.py: scontrol -o show job 4711 failed: scontrol: error: s_p_parse_file: unable "
+                              "to read \"/etc/slurm/slurm.conf\"\n")
+        self.answer("scontrol", "JobId=4711 JobName=x\n")
+        code, out, err = self.status("4711")
+        self.assertEqual((code, out), (1, ""))
+        self.assertIn("printed no JobState", err)
 
     def test_no_job_id_is_a_usage_error(self):
         code, out, err = self.status()

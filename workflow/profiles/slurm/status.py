@@ -15,10 +15,11 @@ A job that neither scontrol nor sacct knows has ended more than MinJobAge ago:
 its exit file says how it ended. Without one it ended before it could write it
 (cancelled, over its time or memory, its node lost), so it failed; a job that
 succeeded always wrote its file before it ended, and the file is on shared
-storage long before the controller forgets the job. The script exits with 0
-always: Snakemake stops the whole workflow when a status command fails, so a
-controller that does not answer at all (restarting, overloaded) gives
-"running", and the next check asks again.
+storage long before the controller forgets the job. Snakemake stops the whole
+workflow when a status command fails, so a controller that does not answer for
+now (restarting, overloaded) gives "running" and the next check asks again;
+any other failure of scontrol (no configuration, not installed) is an error,
+rather than a job that runs for ever.
 """
 import os
 import subprocess
@@ -30,6 +31,13 @@ SUCCEEDED = {"COMPLETED"}
 FAILED = {"BOOT_FAIL", "CANCELLED", "DEADLINE", "FAILED", "NODE_FAIL", "OUT_OF_MEMORY", "PREEMPTED",
           "REVOKED", "TIMEOUT"}
 EXIT_FOLDER = os.path.join(".snakemake", "slurm-exit")
+# What scontrol says when the controller is out of reach for a while.
+UNREACHABLE = ("Unable to contact slurm controller", "Socket timed out", "Zero Bytes were transmitted",
+               "Connection refused", "in standby mode")
+
+
+class NoAnswer(Exception):
+    pass
 
 
 def verdict(state):
@@ -43,10 +51,12 @@ def verdict(state):
 
 
 def ask(command):
-    """The command's output, or None when it fails or cannot run."""
+    """The command's output, or None and its error when it fails. Raises NoAnswer when it hangs."""
     try:
         done = subprocess.run(command, capture_output=True, text=True, timeout=60)
-    except (OSError, subprocess.TimeoutExpired) as error:
+    except subprocess.TimeoutExpired:
+        raise NoAnswer(command[0] + " took over 60 s")
+    except OSError as error:
         return None, str(error)
     if done.returncode != 0:
         return None, (done.stderr or done.stdout).strip()
@@ -54,14 +64,19 @@ def ask(command):
 
 
 def from_scontrol(job):
-    """The job's state, "" when the controller does not know the job, None when it does not answer."""
+    """The job's state, "" when the controller does not know the job. Raises NoAnswer,
+    and RuntimeError when scontrol fails otherwise."""
     out, error = ask(["scontrol", "-o", "show", "job", job])
     if out is None:
-        return "" if "Invalid job id" in error else None
+        if "Invalid job id" in error:
+            return ""
+        if any(text in error for text in UNREACHABLE):
+            raise NoAnswer(error)
+        raise RuntimeError("scontrol -o show job " + job + " failed: " + error)
     for field in out.split():
         if field.startswith("JobState="):
             return field[len("JobState="):]
-    return None
+    raise RuntimeError("scontrol -o show job " + job + " printed no JobState: " + out.strip())
 
 
 def from_sacct(job):
@@ -90,9 +105,11 @@ def forget(job):
 
 
 def status(job):
-    state = from_scontrol(job)
-    if state is None:
-        print("status.py: scontrol does not answer about job " + job + "; asking again later", file=sys.stderr)
+    try:
+        state = from_scontrol(job)
+    except NoAnswer as error:
+        print("status.py: no answer about job " + job + " (" + str(error).strip() + "); asking again later",
+              file=sys.stderr)
         return "running"
     if state:
         return verdict(state)
@@ -114,7 +131,11 @@ def main(argv):
         print("Usage: status.py JOBID  (as sbatch --parsable prints it; a ';CLUSTER' is ignored)", file=sys.stderr)
         return 2
     job = argv[1].split(";")[0].strip()
-    answer = status(job)
+    try:
+        answer = status(job)
+    except RuntimeError as error:
+        print("status.py: " + str(error), file=sys.stderr)
+        return 1
     if answer != "running":
         forget(job)
     print(answer)
