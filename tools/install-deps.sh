@@ -11,10 +11,11 @@ set -euo pipefail
 # nlohmann-json3-dev also: the records and summaries of studies;
 # python3-statsmodels, python3-scipy: the float64 reference the comparison tests check against;
 # snakemake: the study's workflow; chromium: the study report's test in a headless browser.
+# slurm-wlm, munge: the workflow's test on a private Slurm (slurmctld, slurmd, munged).
 # clang, libclang-rt-14-dev: the fuzz preset's libFuzzer builds.
 packages=(cmake g++ ninja-build libgtest-dev libgmock-dev libnifti2-dev libpng-dev libisal-dev libstb-dev
           libboost-math-dev nlohmann-json3-dev python3-statsmodels python3-scipy snakemake chromium
-          python3-nibabel clang libclang-rt-14-dev "$@")
+          python3-nibabel clang libclang-rt-14-dev slurm-wlm munge "$@")
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -77,9 +77,14 @@ Options:
   --run LABEL                only this run ("1" also takes "01"); repeatable
   --run-id RUN               exactly the run of that name (one job of a workflow)
   --no-mask                  ignore the brain masks; voxels are chosen as compare does
-  --list-runs                print each selected run's name and the path of its
-                             record inside OUTPUT, tab-separated, one run a line,
-                             and stop (the workflow's list of jobs)
+  --list-runs                print one line per selected run and stop (the
+                             workflow's list of jobs), tab-separated: its name,
+                             its record's path inside OUTPUT, "current" when the
+                             record says done and is current, "outdated" when it
+                             failed or its inputs, options or outputs changed,
+                             "none" without one; then its inputs' absolute paths:
+                             run, confound table, its .json, events, mask (empty
+                             when there is none or with --no-mask)
   --keep-going               a failed run leaves status 0: participant records it
                              for the group level, group still lists it; so that a
                              workflow engine goes on and keeps the report
@@ -153,6 +158,32 @@ int groupLevel(const std::vector<PreprocessedRun>& runs, const StudyModels& mode
     return keepGoing ? 0 : 1;
 }
 
+std::string recordState(const PreprocessedRun& run, const StudyModels& models, const std::string& output) {
+    if (isRunCurrent(run, models, output)) return "current";
+    std::error_code error;
+    return fs::exists(runRecordPath(run, models, output), error) ? "outdated" : "none";
+}
+
+std::string absoluteOrEmpty(const std::string& path) {
+    return path.empty() ? path : fs::absolute(path).lexically_normal().string();
+}
+
+// The workflow's jobs, one run a line; the first two columns came first and stay first.
+void listRuns(std::ostream& out, const std::vector<PreprocessedRun>& runs, const StudyModels& models,
+              const std::string& output) {
+    for (const PreprocessedRun& run : runs) {
+        out << run.id << "\t"
+            << fs::path(runRecordPath(run, models, output)).lexically_relative(output).generic_string() << "\t"
+            << recordState(run, models, output);
+        for (const std::string* input :
+             {&run.bold, &run.confounds, &run.confoundsSidecar, &run.events, models.useMask ? &run.mask : nullptr}) {
+            out << "\t" << (input ? absoluteOrEmpty(*input) : std::string());
+        }
+        out << "\n";
+    }
+    out << std::flush;
+}
+
 int study(const std::vector<std::string>& args) { return runStudyCommand(args, studyComparison()); }
 
 } // namespace
@@ -193,12 +224,7 @@ int runStudyCommand(const std::vector<std::string>& args, const RunComparison& c
     selection.runId = line.value("run-id").value_or("");
     const std::vector<PreprocessedRun> runs = findPreprocessedRuns(derivatives, raw, selection);
     if (line.has("list-runs")) {
-        for (const PreprocessedRun& run : runs) {
-            std::cout << run.id << "\t"
-                      << fs::path(runRecordPath(run, models, output)).lexically_relative(output).generic_string()
-                      << "\n";
-        }
-        std::cout << std::flush;
+        listRuns(std::cout, runs, models, output);
         return 0;
     }
     if (level == "participant") {

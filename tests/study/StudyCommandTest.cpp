@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <set>
 #include <spawn.h>
 #include <sstream>
 #include <sys/wait.h>
@@ -193,6 +194,85 @@ TEST(StudyWorkflow, SnakemakeOnTwoCoresWritesWhatTheCommandWritesByteForByte) {
     }
 }
 
+// The runs whose participant job Snakemake ran (or with -n would run), from its log.
+std::set<std::string> participantJobs(const hosttest::Outcome& snakemake) {
+    std::set<std::string> runs;
+    std::istringstream lines(snakemake.out + snakemake.err);
+    const std::string key = "wildcards: record=";
+    for (std::string line; std::getline(lines, line);) {
+        const std::size_t at = line.find(key);
+        if (at == std::string::npos) continue;
+        const std::string record = line.substr(line.rfind('/') + 1);
+        runs.insert(record.substr(0, record.find("_model-")));
+    }
+    return runs;
+}
+
+TEST(StudyWorkflow, SnakemakeRerunsExactlyTheRunsWhoseInputsOrModelsChangedOrWhoseLastAttemptFailed) {
+    if (!onPath("snakemake")) GTEST_SKIP() << "snakemake is not installed";
+    GeneratedStudy s(false);
+    const std::string out = s.dir.file("results");
+    fs::create_directories(s.dir.file("work"));
+    const auto snakemake = [&](const std::string& model2, std::vector<std::string> extra = {}) {
+        std::vector<std::string> args = {"snakemake", "-s", STUDY_WORKFLOW, "-j", "2", "--directory", s.dir.file("work")};
+        args.insert(args.end(), extra.begin(), extra.end());
+        args.insert(args.end(), {"--config", "corvantis=" + hosttest::corvantisProgram(), "derivatives=" + s.derivatives,
+                                 "output=" + out, "bids_dir=" + s.raw, "model1=6P", "model2=" + model2});
+        return hosttest::runProgram("/usr/bin/env", args);
+    };
+    const auto fileOf = [&](const std::string& run, const std::string& ending) {
+        return s.derivatives + "/" + run.substr(0, 6) + "/func/" + run + ending;
+    };
+    const std::string bold = fileOf(kDamaged, "_desc-preproc_bold.nii.gz");
+    const std::string boldBytes = hosttest::readFile(bold);
+    const auto boldTime = fs::last_write_time(bold);
+    hosttest::writeFile(bold, boldBytes.substr(0, boldBytes.size() / 2));
+    const std::set<std::string> all(kRuns.begin(), kRuns.end());
+
+    hosttest::Outcome first = snakemake("24P");
+    EXPECT_NE(first.status, 0);
+    EXPECT_EQ(participantJobs(first), all) << first.err;
+    EXPECT_NE(hosttest::readFile(recordOf(out, kDamaged)).find("\"status\": \"failed\""), std::string::npos);
+
+    // Nothing changed: the failed run is tried again, alone.
+    hosttest::Outcome again = snakemake("24P");
+    EXPECT_NE(again.status, 0);
+    EXPECT_EQ(participantJobs(again), std::set<std::string>{kDamaged}) << again.err;
+
+    // Mended with its old time, older than its record: tried again, and done.
+    hosttest::writeFile(bold, boldBytes);
+    fs::last_write_time(bold, boldTime);
+    hosttest::Outcome mended = snakemake("24P");
+    EXPECT_EQ(mended.status, 0) << mended.err;
+    EXPECT_EQ(participantJobs(mended), std::set<std::string>{kDamaged}) << mended.err;
+    EXPECT_NE(hosttest::readFile(recordOf(out, kDamaged)).find("\"status\": \"done\""), std::string::npos);
+
+    hosttest::Outcome untouched = snakemake("24P");
+    EXPECT_EQ(untouched.status, 0) << untouched.err;
+    EXPECT_EQ(participantJobs(untouched), std::set<std::string>{}) << untouched.err;
+
+    // A confound table's sidecar changed behind its old time; events saved anew;
+    // an output of a third run lost.
+    const std::string sidecar = fileOf(kRuns[2].substr(0, kRuns[2].find("_space-")), "_desc-confounds_timeseries.json");
+    const auto sidecarTime = fs::last_write_time(sidecar);
+    hosttest::writeFile(sidecar, hosttest::readFile(sidecar) + "\n");
+    fs::last_write_time(sidecar, sidecarTime);
+    const std::string events = s.raw + "/sub-01/func/sub-01_task-rest_run-1_events.tsv";
+    hosttest::writeFile(events, hosttest::readFile(events));
+    for (const auto& entry : fs::directory_iterator(out + "/sub-02/func")) {
+        const std::string name = entry.path().filename().string();
+        if (name.rfind(kRuns[3], 0) == 0 && name.find("_stat-F_statmap") != std::string::npos) fs::remove(entry.path());
+    }
+    hosttest::Outcome changed = snakemake("24P");
+    EXPECT_EQ(changed.status, 0) << changed.err;
+    EXPECT_EQ(participantJobs(changed), (std::set<std::string>{kRuns[0], kRuns[2], kRuns[3]})) << changed.err;
+
+    // Other models: every run (planned only).
+    hosttest::Outcome models = snakemake("36P", {"-n"});
+    EXPECT_EQ(models.status, 0) << models.err;
+    EXPECT_EQ(participantJobs(models), all) << models.err;
+}
+
 // Chromium's console messages ("...:CONSOLE...") in its log, one a line.
 std::string consoleMessages(const std::string& log) {
     std::string messages;
@@ -304,16 +384,39 @@ TEST(StudyCommand, RefusesMistakesBeforeAnythingRuns) {
     EXPECT_EQ(run({dir.file("der"), dir.file("out")}).status, 2);
 }
 
-TEST(StudyCommand, ListsTheRunsWithTheirRecordsAsTheWorkflowReadsThem) {
+// One line of --list-runs as the workflow reads it.
+std::string listedRun(const GeneratedStudy& s, const std::string& run, const std::string& state, bool mask = true) {
+    const std::string folder = "/" + run.substr(0, 6) + "/func/";
+    const std::string table = s.derivatives + folder + run.substr(0, run.find("_space-")) + "_desc-confounds_timeseries";
+    return run + "\t" + folder.substr(1) + run + "_model-6Pvs24P_record.json\t" + state + "\t" + s.derivatives + folder +
+           run + "_desc-preproc_bold.nii.gz\t" + table + ".tsv\t" + table + ".json\t" + s.raw + folder +
+           run.substr(0, run.find("_space-")) + "_events.tsv\t" +
+           (mask ? s.derivatives + folder + run + "_desc-brain_mask.nii.gz" : "") + "\n";
+}
+
+TEST(StudyCommand, ListsTheRunsWithTheirRecordsStatesAndInputsAsTheWorkflowReadsThem) {
     GeneratedStudy s(false);
-    const hosttest::Outcome listed = study(s, s.dir.file("out"), "participant", {"--list-runs", "--run", "2"});
-    ASSERT_EQ(listed.status, 0) << listed.err;
-    EXPECT_EQ(listed.out,
-              "sub-01_task-rest_run-2_space-MNI\tsub-01/func/sub-01_task-rest_run-2_space-MNI_model-"
-              "6Pvs24P_record.json\n"
-              "sub-02_task-rest_run-2_space-MNI\tsub-02/func/sub-02_task-rest_run-2_space-MNI_model-"
-              "6Pvs24P_record.json\n");
-    EXPECT_FALSE(fs::exists(s.dir.file("out")));
+    const std::string out = s.dir.file("out");
+    const auto list = [&](std::vector<std::string> extra) {
+        extra.insert(extra.end(), {"--list-runs", "--run", "2"});
+        const hosttest::Outcome listed = study(s, out, "participant", extra);
+        EXPECT_EQ(listed.status, 0) << listed.err;
+        return listed.out;
+    };
+    ASSERT_EQ(s.derivatives, fs::absolute(s.derivatives).lexically_normal().string());
+    EXPECT_EQ(list({}), listedRun(s, kRuns[1], "none") + listedRun(s, kRuns[3], "none"));
+    EXPECT_FALSE(fs::exists(out));
+
+    ASSERT_EQ(study(s, out, "participant", {"--run-id", kRuns[1]}).status, 0);
+    EXPECT_EQ(list({}), listedRun(s, kRuns[1], "current") + listedRun(s, kRuns[3], "none"));
+    // Without the mask the record is not that of these inputs.
+    EXPECT_EQ(list({"--no-mask"}), listedRun(s, kRuns[1], "outdated", false) + listedRun(s, kRuns[3], "none", false));
+    // A changed confound table, and a failed run, both leave an outdated record.
+    const std::string table = s.derivatives + "/sub-01/func/sub-01_task-rest_run-2_desc-confounds_timeseries.tsv";
+    fs::last_write_time(table, fs::last_write_time(table) - std::chrono::seconds(10));
+    hosttest::writeFile(s.derivatives + "/sub-02/func/" + kRuns[3] + "_desc-preproc_bold.nii.gz", "not a run");
+    EXPECT_EQ(study(s, out, "participant", {"--run-id", kRuns[3]}).status, 1);
+    EXPECT_EQ(list({}), listedRun(s, kRuns[1], "outdated") + listedRun(s, kRuns[3], "outdated"));
 }
 
 } // namespace
