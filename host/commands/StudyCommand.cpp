@@ -12,6 +12,7 @@
 #include "host/commands/CommandLine.h"
 #include "host/formats/AtomicFile.h"
 #include "host/formats/HostErrors.h"
+#include "host/research/PrintableText.h"
 #include "host/research/StudyComparison.h"
 #include "host/research/StudyGroup.h"
 #include "host/research/StudyOutputs.h"
@@ -188,8 +189,10 @@ int runStudyCommand(const std::vector<std::string>& args, const RunComparison& c
         findPreprocessedRuns(derivatives, line.value("bids-dir").value_or(""), selection);
     if (line.has("list-runs")) {
         for (const PreprocessedRun& run : runs) {
-            std::cout << run.id << "\t"
-                      << fs::path(runRecordPath(run, models, output)).lexically_relative(output).generic_string()
+            // Cells as in every table the study writes: a row per run, whatever its name holds.
+            std::cout << tableCell(run.id) << "\t"
+                      << tableCell(
+                             fs::path(runRecordPath(run, models, output)).lexically_relative(output).generic_string())
                       << "\n";
         }
         std::cout << std::flush;

@@ -3,6 +3,7 @@
 #include "host/formats/AtomicFile.h"
 #include "host/formats/HostErrors.h"
 #include "host/research/HemodynamicResponse.h"
+#include "host/research/PrintableText.h"
 
 #ifdef QUORVEX_HOST_JSON
 #include <nlohmann/json.hpp>
@@ -91,8 +92,8 @@ std::string designRecordJson(const BuiltDesign& design, const DesignInputs& inpu
     for (std::size_t j = 0; j < design.columns.size(); ++j) columns.push_back(columnJson(design.columns[j], j + 1));
     record["columns"] = columns;
     record["warnings"] = design.warnings;
-    // Names from tables in another encoding than UTF-8 keep their place, marked.
-    return record.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
+    // Names from tables in another encoding than UTF-8 are carried escaped.
+    return printableJsonText(record);
 }
 
 bool designRecordsSupported() { return true; }

@@ -29,9 +29,10 @@ struct StudyRunRequest {
     std::string outputFolder;
 };
 
-// Compares one run, writing into request.outputFolder the maps and a file
-// whose name ends in "summary.json" that lists them. Throws on any failure;
-// the exception's message becomes the run's error.
+// Compares one run, writing into request.outputFolder the maps and the summary
+// that lists them, named as compare names it (summaryFileName in
+// ComparisonNames.h). Throws on any failure; the exception's message becomes
+// the run's error.
 using RunComparison = std::function<void(const StudyRunRequest&)>;
 
 struct RunOutcome {
