@@ -33,7 +33,6 @@
 #include "host/research/DesignCheck.h"
 #include "host/research/DesignRecord.h"
 #include "host/research/FTestSignificance.h"
-#include "host/research/PrintableText.h"
 #include "host/research/RunTiming.h"
 #include "host/research/StrategyDesign.h"
 #include "host/research/VoxelSelection.h"
@@ -719,7 +718,8 @@ CompareResult compareRun(const CompareRequest& request, std::ostream& progress) 
     FmrText text = run.text();
     FmrDocument document = FmrDocument::inFolder(staging.path().string(), std::string(kStagedRun) + ".fmr",
                                                  std::move(text), std::move(run.timeCourses()));
-    progress << "Comparing " << designs.model[1].strategy << " against " << designs.model[0].strategy << "\n"
+    progress << "Comparing " << designs.model[1].strategy << " (" << designs.model[1].staged << ".sdm) against "
+             << designs.model[0].strategy << " (" << designs.model[0].staged << ".sdm)\n"
              << std::flush;
     const Clock::time_point compared = Clock::now();
     Clock::time_point measured = compared;
