@@ -373,6 +373,11 @@ TEST(CompareFmrRun, WritesMapsAndRunsInTheHostsFormats) {
     }
     EXPECT_EQ(s["maps"]["neglog10p"]["file"], "run_6P_Fval_diff_run_trans_x+trans_y_neglog10p.map");
     for (const std::string& name : hosttest::filesIn(out)) EXPECT_EQ(name.find(".nii"), std::string::npos) << name;
+    EXPECT_TRUE(hosttest::fileExists(out + "/run_trans_x+trans_y_vs_6P_summary.json"));
+    // Made under a short name, the cleaned run names its time courses by their real name.
+    const std::string cleaned = hosttest::readFile(out + "/run_min_confounds_of_run_6P.fmr");
+    EXPECT_NE(cleaned.find("run_min_confounds_of_run_6P.stc"), std::string::npos) << cleaned;
+    EXPECT_EQ(cleaned.find("model"), std::string::npos) << cleaned;
 }
 
 } // namespace
