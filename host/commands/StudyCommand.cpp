@@ -39,7 +39,9 @@ The runs are DERIVATIVES/sub-*/[ses-*/]func/*_desc-preproc_bold.nii.gz, each
 with the confound table beside it (..._desc-confounds_timeseries.tsv and its
 .json), the brain mask of its space (..._desc-brain_mask.nii.gz) when there is
 one, and with --bids-dir the raw dataset's ..._events.tsv of the run. A run's
-name (RUN below) is its file name before "_desc-preproc_bold.nii.gz".
+name (RUN below) is its file name before "_desc-preproc_bold.nii.gz", with each
+byte that is not UTF-8 or is a control character (a tab) written \xNN: so it
+names the run's outputs, record, --list-runs line and group.tsv row.
 
 participant  compares each selected run, one after another: builds both designs
              from the strategies, checks them and runs the comparison. A run that

@@ -2,8 +2,10 @@
 // both designs built from the pipeline's confounds table and checked before
 // anything runs, the plug-in run through its exports as the host runs it, the
 // F test's p-values and false-discovery-rate cut, and a summary. Everything is
-// made in a hidden folder inside the output folder and moved into place only
-// when all of it is written; summary.json comes last. Names: ComparisonNames.h.
+// made in a hidden folder inside the output folder, where the plug-in works
+// under short names, and moved into place under the real names only when all
+// of it is written, the summary last; a failed move undoes the ones before it.
+// Names: ComparisonNames.h.
 #pragma once
 
 #include <iosfwd>
