@@ -129,6 +129,15 @@ struct Designs {
     std::vector<std::string> warnings; // the designs', the checks', then this comparison's
 };
 
+// RUN in the outputs' names.
+std::string outputRunName(const CompareRequest& request) {
+    return request.name.empty() ? runStem(request.run) : request.name;
+}
+
+std::string modelStem(const std::string& runName, const std::string& strategy) {
+    return runName + "_" + strategyLabel(strategy);
+}
+
 DesignInputs designInputs(const CompareRequest& request, const FmrDocument& run) {
     DesignInputs inputs;
     inputs.tables.push_back(readConfoundTable(request.confounds));
@@ -152,11 +161,11 @@ BuiltDesign buildModel(const DesignInputs& inputs, const std::string& strategy, 
 Designs buildDesigns(const CompareRequest& request, const FmrDocument& run, std::ostream& progress) {
     Designs designs;
     designs.inputs = designInputs(request, run);
-    const std::string stem = runStem(request.run);
+    const std::string stem = outputRunName(request);
     const std::string strategies[2] = {request.model1, request.model2};
     for (int i = 0; i < 2; ++i) {
         designs.model[i].strategy = strategies[i];
-        designs.model[i].stem = stem + "_" + strategyLabel(strategies[i]);
+        designs.model[i].stem = modelStem(stem, strategies[i]);
         designs.model[i].staged = kStagedModels[i];
         designs.model[i].built = buildModel(designs.inputs, strategies[i], i + 1);
     }
@@ -502,20 +511,27 @@ std::vector<std::string> inputsOf(const CompareRequest& request, const FmrDocume
 // every file a comparison may write.
 using StemRenames = std::vector<std::pair<std::string, std::string>>;
 
-StemRenames stemRenames(const Designs& designs, const std::string& runName) {
-    const Model& m1 = designs.model[0];
-    const Model& m2 = designs.model[1];
+StemRenames stemRenames(const std::string& runName, const std::string& stem1, const std::string& stem2) {
+    const std::string& staged1 = kStagedModels[0];
+    const std::string& staged2 = kStagedModels[1];
     StemRenames stems;
-    for (const Model& model : designs.model) {
-        stems.emplace_back(model.staged, model.stem);
-        stems.emplace_back(kStagedRun + (kCleanedRunInfix + model.staged), runName + kCleanedRunInfix + model.stem);
+    for (const auto& [staged, stem] : {std::pair(staged1, stem1), std::pair(staged2, stem2)}) {
+        stems.emplace_back(staged, stem);
+        stems.emplace_back(kStagedRun + (kCleanedRunInfix + staged), runName + kCleanedRunInfix + stem);
     }
     for (const MapOutput& map : kMapOutputs) {
-        stems.emplace_back(mapStem(map, m1.staged, m2.staged), mapStem(map, m1.stem, m2.stem));
+        stems.emplace_back(mapStem(map, staged1, staged2), mapStem(map, stem1, stem2));
     }
-    stems.emplace_back(mapStem(fMapOutput(), m1.staged, m2.staged) + kNegLog10PSuffix,
-                       mapStem(fMapOutput(), m1.stem, m2.stem) + kNegLog10PSuffix);
+    stems.emplace_back(mapStem(fMapOutput(), staged1, staged2) + kNegLog10PSuffix,
+                       mapStem(fMapOutput(), stem1, stem2) + kNegLog10PSuffix);
     return stems;
+}
+
+// Every real name, each stem with the longest extension, and the summary's.
+std::vector<std::string> longestNames(const StemRenames& stems, const std::string& summaryName) {
+    std::vector<std::string> names{summaryName};
+    for (const auto& renamed : stems) names.push_back(renamed.second + ".nii.gz");
+    return names;
 }
 
 // The real name of a staged file: its stem replaced, its extension kept.
@@ -542,9 +558,7 @@ std::size_t nameLimit(const fs::path& folder) {
 // Refused before anything runs: a real name the output folder cannot hold.
 void checkNameLengths(const StemRenames& stems, const std::string& summaryName, const fs::path& outDir) {
     const std::size_t limit = nameLimit(outDir);
-    std::vector<std::string> names{summaryName};
-    for (const auto& renamed : stems) names.push_back(renamed.second + ".nii.gz"); // the longest extension
-    for (const std::string& name : names) {
+    for (const std::string& name : longestNames(stems, summaryName)) {
         if (name.size() > limit) {
             throw SaveError("the output " + inQuotes(name) + " would have " + std::to_string(name.size()) +
                             " bytes in its name, more than the " + std::to_string(limit) + " that " +
@@ -675,6 +689,15 @@ void describeInputs(const CompareRequest& request, const Designs& designs, const
 
 } // namespace
 
+bool comparisonNamesFit(const std::string& runName, const std::string& model1, const std::string& model2,
+                        std::size_t limit) {
+    const StemRenames stems = stemRenames(runName, modelStem(runName, model1), modelStem(runName, model2));
+    for (const std::string& name : longestNames(stems, summaryFileName(runName, model1, model2))) {
+        if (name.size() > limit) return false;
+    }
+    return true;
+}
+
 CompareResult compareRun(const CompareRequest& request, std::ostream& progress) {
     const Clock::time_point start = Clock::now();
     if (!(request.fdrQ > 0.0 && request.fdrQ < 1.0))
@@ -699,9 +722,9 @@ CompareResult compareRun(const CompareRequest& request, std::ostream& progress) 
         throw SaveError("cannot make the output folder " + inQuotes(request.outDir) +
                         (error ? ": " + error.message() : ": a file of that name is in the way"));
     }
-    const std::string runName = runStem(request.run);
-    const StemRenames stems = stemRenames(designs, runName);
-    const std::string summaryName = summaryFileName(runName, request.model1, request.model2);
+    const std::string name = outputRunName(request);
+    const StemRenames stems = stemRenames(name, designs.model[0].stem, designs.model[1].stem);
+    const std::string summaryName = summaryFileName(name, request.model1, request.model2);
     checkNameLengths(stems, summaryName, outDir);
     const StagingFolder staging(outDir);
     std::vector<std::string> files;

@@ -31,6 +31,7 @@ struct CompareRequest {
     bool standardize = true;
     int threads = 1;    // reading and writing .nii.gz
     std::string plugin; // the plug-in library; empty for the one beside the program
+    std::string name;   // RUN in the outputs' names (ComparisonNames.h); empty for the run's stem
 };
 
 struct CompareResult {
@@ -44,5 +45,10 @@ struct CompareResult {
 // std::runtime_error when the plug-in fails; the output folder then holds
 // nothing new.
 CompareResult compareRun(const CompareRequest& request, std::ostream& progress);
+
+// True when every name a comparison writes for RUN runName and the two
+// strategies has at most limit bytes: RUN is in some of them twice.
+bool comparisonNamesFit(const std::string& runName, const std::string& model1, const std::string& model2,
+                        std::size_t limit);
 
 } // namespace corvantis

@@ -18,6 +18,7 @@
 #include "host/formats/SafeInput.h"
 #include "host/research/ComparisonNames.h"
 #include "host/research/PrintableText.h"
+#include "host/research/RunComparison.h"
 #include "host/research/StudyOutputs.h"
 
 namespace corvantis {
@@ -28,6 +29,8 @@ namespace fs = std::filesystem;
 using Json = nlohmann::ordered_json;
 
 constexpr int kRecordVersion = 1;
+// The bytes of a file name on the file systems studies are kept on.
+constexpr std::size_t kFileNameLimit = 255;
 
 std::string absolutePath(const std::string& path) {
     return path.empty() ? path : fs::absolute(fs::path(path)).lexically_normal().string();
@@ -59,6 +62,8 @@ StudyRunRequest requestFor(const PreprocessedRun& run, const StudyModels& models
     request.model1 = models.model1;
     request.model2 = models.model2;
     request.outputFolder = work.string();
+    const std::string stem = runStem(request.bold);
+    request.comparisonName = comparisonNamesFit(stem, models.model1, models.model2, kFileNameLimit) ? stem : "run";
     return request;
 }
 
@@ -115,7 +120,7 @@ void removeEarlierOutputs(const PreprocessedRun& run, const std::string& label, 
 
 // The comparison's summary, by the name compare gives it.
 fs::path findSummary(const StudyRunRequest& request, const fs::path& work) {
-    const fs::path path = work / summaryFileName(runStem(request.bold), request.model1, request.model2);
+    const fs::path path = work / summaryFileName(request.comparisonName, request.model1, request.model2);
     std::error_code error;
     if (!fs::is_regular_file(path, error)) {
         throw DocumentError("the comparison wrote no summary " + inQuotes(path.filename().string()) + " into " +

@@ -27,6 +27,10 @@ struct StudyRunRequest {
     std::string bold, confounds, events, mask;
     std::string model1, model2;
     std::string outputFolder;
+    // RUN in the comparison's own file names: the bold file's stem, or "run"
+    // where names holding that stem twice would outgrow a file name (the study
+    // renames every output but the designs' and cleaned runs' files).
+    std::string comparisonName;
 };
 
 // Compares one run, writing into request.outputFolder the maps and the summary

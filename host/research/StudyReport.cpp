@@ -328,9 +328,10 @@ std::string noResultDecision(const StudyGroup& group) {
         why += " (of " + runCount(runs) + ")";
     }
     return "No run has a result, so nothing is decided: " + why +
-           (failed > 0 ? "; each failed run's error is in the error column of group.tsv and under Warnings in the "
-                         "report."
-                       : notRun > 0 ? "; run the participant level first." : ".");
+           (failed > 0   ? "; each failed run's error is in the error column of group.tsv and under Warnings in the "
+                           "report."
+            : notRun > 0 ? "; run the participant level first."
+                         : ".");
 }
 
 std::string runsWithoutResult(std::size_t count) {

@@ -27,9 +27,10 @@ struct BidsName {
 BidsName parseBidsName(const std::string& fileName);
 
 struct PreprocessedRun {
-    std::string id;                                 // the run's name: its file name before "_desc-preproc_bold", printable
+    // id and folder are printable (PrintableText.h), as the study names its outputs.
+    std::string id;                                 // the run's name: its file name before "_desc-preproc_bold"
     std::string subject, session, task, run, space; // labels, empty when absent
-    std::string folder;                             // sub-XX[/ses-YY]/func, inside the dataset, printable
+    std::string folder;                             // sub-XX[/ses-YY]/func, inside the dataset
     std::string bold;
     std::string confounds;        // empty when the table is missing
     std::string confoundsSidecar; // empty when missing

@@ -75,7 +75,6 @@ protected:
         return hosttest::runProgram(hosttest::corvantisProgram(), args);
     }
 
-
     // The "name value" lines of the reference script.
     static std::map<std::string, double> reference(const std::string& mode, const std::string& out) {
         const Outcome outcome = hosttest::runProgram(
@@ -502,9 +501,9 @@ TEST_F(CompareCommand, APipelineRunNameWorksInAnOutputFolderOf350Bytes) {
     const std::string run = work.file(std::string(kPipelineRun) + ".nii.gz");
     fs::copy_file(input("run.nii.gz"), run);
     const std::string out = folderOfLength(work, 350);
-    const Outcome ran = hosttest::runProgram(hosttest::corvantisProgram(),
-                                             {"compare", "--run", run, "--confounds", input("confounds.tsv"), "--model1",
-                                              "24P", "--model2", "36P", "--mask", input("mask.nii.gz"), "--out", out});
+    const Outcome ran = hosttest::runProgram(
+        hosttest::corvantisProgram(), {"compare", "--run", run, "--confounds", input("confounds.tsv"), "--model1",
+                                       "24P", "--model2", "36P", "--mask", input("mask.nii.gz"), "--out", out});
     ASSERT_EQ(ran.status, 0) << ran.out << ran.err;
     const std::string r = kPipelineRun;
     const std::vector<std::string> expected = {r + "_24P.sdm",
@@ -569,8 +568,8 @@ TEST_F(CompareCommand, ALatin1ColumnNameIsCarriedEscaped) {
     }
     hosttest::writeFile(work.file("latin1.tsv"), latin1);
     const std::string out = work.file("out");
-    const Outcome ran = compare(out, "6P", "6P,caf\xe9", {"--mask", input("mask.nii.gz"), "--confounds",
-                                                          work.file("latin1.tsv")});
+    const Outcome ran =
+        compare(out, "6P", "6P,caf\xe9", {"--mask", input("mask.nii.gz"), "--confounds", work.file("latin1.tsv")});
     ASSERT_EQ(ran.status, 0) << ran.err;
     const json s = json::parse(hosttest::readFile(out + "/run_6P_vs_6P+caf-_summary.json"));
     const json& columns = s["model2"]["columns"];
@@ -587,9 +586,9 @@ TEST_F(CompareCommand, ALatin1RunNameNamesTheOutputsEscaped) {
     const std::string run = work.file("caf\xe9.nii.gz");
     fs::copy_file(input("run.nii.gz"), run);
     const std::string out = work.file("out");
-    const Outcome ran = hosttest::runProgram(hosttest::corvantisProgram(),
-                                             {"compare", "--run", run, "--confounds", input("confounds.tsv"), "--model1",
-                                              "6P", "--model2", "24P", "--mask", input("mask.nii.gz"), "--out", out});
+    const Outcome ran = hosttest::runProgram(
+        hosttest::corvantisProgram(), {"compare", "--run", run, "--confounds", input("confounds.tsv"), "--model1", "6P",
+                                       "--model2", "24P", "--mask", input("mask.nii.gz"), "--out", out});
     ASSERT_EQ(ran.status, 0) << ran.err;
     const json s = json::parse(hosttest::readFile(out + "/caf\\xE9_6P_vs_24P_summary.json"));
     EXPECT_EQ(s["run"], work.file("caf\\xE9.nii.gz"));
@@ -614,6 +613,33 @@ TEST_F(CompareCommand, AFailureWhileMovingIntoPlaceLeavesTheFolderAsItWas) {
     EXPECT_EQ(left, (std::vector<std::string>{"run_6P.sdm", "run_6P_vs_24P_summary.json"}));
     EXPECT_EQ(hosttest::readFile(out + "/run_6P.sdm"), "an earlier design");
     EXPECT_EQ(hosttest::readFile(out + "/run_6P_vs_24P_summary.json/kept"), "kept");
+}
+
+} // namespace
+
+namespace {
+
+// A run name that, twice in an output's name, outgrows a file name: refused
+// before anything runs, naming the output, and the folder is left empty.
+TEST_F(CompareCommand, ARunNameTooLongForItsOutputsIsRefusedBeforeAnythingRuns) {
+    SKIP_WITHOUT_PYTHON();
+    const testsupport::TempDir work;
+    const std::string stem = "sub-01_acq-" + std::string(120, 'x') + "_bold";
+    const std::string run = work.file(stem + ".nii.gz");
+    std::filesystem::copy_file(input("run.nii.gz"), run);
+    const std::string out = work.file("out");
+    const Outcome ran = hosttest::runProgram(
+        hosttest::corvantisProgram(), {"compare", "--run", run, "--confounds", input("confounds.tsv"), "--model1", "6P",
+                                       "--model2", "24P", "--mask", input("mask.nii.gz"), "--out", out});
+    EXPECT_EQ(ran.status, 1);
+    EXPECT_NE(ran.err.find("\"" + stem + "_min_confounds_of_" + stem +
+                           "_6P.nii.gz\" would have 300 bytes in its name, "
+                           "more than the 255 that \"" +
+                           out + "\" takes; give the run a shorter file name"),
+              std::string::npos)
+        << ran.err;
+    EXPECT_TRUE(hosttest::filesIn(out).empty());
+    EXPECT_EQ(ran.out.find("Comparing"), std::string::npos) << "refused before the plug-in runs";
 }
 
 } // namespace

@@ -90,7 +90,7 @@ void compare(const corvantis::StudyRunRequest& request) {
     const std::string design = "designs of " + request.model1 + " and " + request.model2 + "\n";
     corvantis::writeFileAtomically(out / "model1.sdm", design.data(), design.size());
     const std::string text = summary.dump(2) + "\n";
-    const std::string name = corvantis::summaryFileName(corvantis::runStem(request.bold), request.model1, request.model2);
+    const std::string name = corvantis::summaryFileName(request.comparisonName, request.model1, request.model2);
     corvantis::writeFileAtomically(out / name, text.data(), text.size());
 }
 

@@ -12,16 +12,16 @@ using corvantis::printableText;
 
 TEST(PrintableText, EscapesBytesThatAreNotUtf8AndControlCharacters) {
     EXPECT_EQ(printableText("sub-01_task-rest"), "sub-01_task-rest");
-    EXPECT_EQ(printableText("caf\xe9"), "caf\\xE9");                 // Latin-1
+    EXPECT_EQ(printableText("caf\xe9"), "caf\\xE9");                            // Latin-1
     EXPECT_EQ(printableText("caf\xc3\xa9 R\xc2\xb2"), "caf\xc3\xa9 R\xc2\xb2"); // UTF-8 stays
     EXPECT_EQ(printableText("a\tb\nc\rd\x7f"), "a\\x09b\\x0Ac\\x0Dd\\x7F");
     EXPECT_EQ(printableText(std::string("nul\0end", 7)), "nul\\x00end");
-    EXPECT_EQ(printableText("\xc0\xaf"), "\\xC0\\xAF");              // overlong "/"
-    EXPECT_EQ(printableText("\xed\xa0\x80"), "\\xED\\xA0\\x80");     // a surrogate
-    EXPECT_EQ(printableText("\xf4\x90\x80\x80"), "\\xF4\\x90\\x80\\x80"); // beyond U+10FFFF
-    EXPECT_EQ(printableText("\xe2\x82"), "\\xE2\\x82");              // cut short at the end
+    EXPECT_EQ(printableText("\xc0\xaf"), "\\xC0\\xAF");                                       // overlong "/"
+    EXPECT_EQ(printableText("\xed\xa0\x80"), "\\xED\\xA0\\x80");                              // a surrogate
+    EXPECT_EQ(printableText("\xf4\x90\x80\x80"), "\\xF4\\x90\\x80\\x80");                     // beyond U+10FFFF
+    EXPECT_EQ(printableText("\xe2\x82"), "\\xE2\\x82");                                       // cut short at the end
     EXPECT_EQ(printableText("\xe2\x82\xac\xf0\x9f\x99\x82"), "\xe2\x82\xac\xf0\x9f\x99\x82"); // 3 and 4 bytes
-    EXPECT_EQ(printableText("\x80x"), "\\x80x");                     // a lone continuation byte
+    EXPECT_EQ(printableText("\x80x"), "\\x80x"); // a lone continuation byte
 }
 
 TEST(PrintableText, ATableCellIsPrintableAndNeverEmpty) {
@@ -35,8 +35,9 @@ TEST(PrintableText, JsonWithNamesInAnotherEncodingIsWrittenAndReadBack) {
     json["k\xe9y"] = "v";
     EXPECT_THROW((void)json.dump(), nlohmann::json::type_error); // what stopped the writers
     const std::string text = corvantis::printableJsonText(json);
-    EXPECT_EQ(text, "{\n  \"run\": \"caf\\\\xE9.nii.gz\",\n  \"columns\": [\n    \"ok\",\n    \"\\\\xFF\"\n  ],\n"
-                    "  \"n\": 3,\n  \"k\\\\xE9y\": \"v\"\n}\n");
+    EXPECT_EQ(text,
+              "{\n  \"run\": \"caf\\\\xE9.nii.gz\",\n  \"columns\": [\n    \"ok\",\n    \"\\\\xFF\"\n  ],\n"
+              "  \"n\": 3,\n  \"k\\\\xE9y\": \"v\"\n}\n");
     EXPECT_EQ(nlohmann::ordered_json::parse(text), corvantis::printableJson(json));
 }
 

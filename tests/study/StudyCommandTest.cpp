@@ -363,14 +363,17 @@ TEST(StudyCommand, RunsOfLongLatin1AndTabbedNamesAreComparedListedAndTabulated) 
     const std::string func1 = s.derivatives + "/sub-01/func", func2 = s.derivatives + "/sub-02/func";
     renameRun(func1, "sub-01_task-rest_run-1", "sub-01_ses-01_task-rest_acq-mb4_dir-PA_run-1",
               "MNI152NLin2009cAsym_res-2");
+    // Its stem, twice in the comparison's own names, would outgrow a file name; the study's names hold it once.
+    const std::string veryLong = "sub-01_task-rest_acq-" + std::string(100, 'x') + "_run-2";
+    renameRun(func1, "sub-01_task-rest_run-2", veryLong, "MNI");
     renameRun(func2, "sub-02_task-rest_run-1", "sub-02_task-r\xe9st_run-1", "MNI");
     renameRun(func2, "sub-02_task-rest_run-2", "sub-02_task-re\tst_run-2", "MNI");
     std::string out = s.dir.file("results");
     while (out.size() < 200) out += "/results";
     out.resize(200);
     const std::string longRun = "sub-01_ses-01_task-rest_acq-mb4_dir-PA_run-1_space-MNI152NLin2009cAsym_res-2";
-    const std::vector<std::string> ids = {longRun, "sub-01_task-rest_run-2_space-MNI",
-                                          "sub-02_task-r\\xE9st_run-1_space-MNI", "sub-02_task-re\\x09st_run-2_space-MNI"};
+    const std::vector<std::string> ids = {longRun, veryLong + "_space-MNI", "sub-02_task-r\\xE9st_run-1_space-MNI",
+                                          "sub-02_task-re\\x09st_run-2_space-MNI"};
 
     const hosttest::Outcome participant = study(s, out, "participant");
     ASSERT_EQ(participant.status, 0) << participant.err;
@@ -379,6 +382,9 @@ TEST(StudyCommand, RunsOfLongLatin1AndTabbedNamesAreComparedListedAndTabulated) 
         EXPECT_NE(record.find("\"status\": \"done\""), std::string::npos) << id << "\n" << record;
     }
     EXPECT_TRUE(fs::exists(out + "/sub-01/func/" + longRun + "_model-6Pvs24P_stat-F_statmap.nii.gz"));
+    EXPECT_TRUE(
+        fs::exists(out + "/sub-01/func/" + longRun + "_model-6Pvs24P_files/" + longRun + "_desc-preproc_bold_6P.sdm"));
+    EXPECT_TRUE(fs::exists(out + "/sub-01/func/" + ids[1] + "_model-6Pvs24P_files/run_6P.sdm"));
 
     // The workflow's list: two cells a line, each record where it is listed, each run selectable by its listed name.
     const hosttest::Outcome listed = study(s, out, "participant", {"--list-runs"});
