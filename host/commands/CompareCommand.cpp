@@ -28,7 +28,7 @@ Usage:
 Builds a design for each strategy from the confounds table a preprocessing
 pipeline wrote for the run, checks both designs, fits both to every selected
 voxel through the Quorvex plug-in and writes the maps, an F test of model 2
-against model 1 with its p-values, and summary.json into DIR.
+against model 1 with its p-values, and a summary into DIR.
 
 Inputs:
   --run RUN             the preprocessed run: a 4D NIfTI-1 image (.nii or
@@ -96,7 +96,8 @@ Outputs:
                         missing; earlier outputs of the same run and strategies
                         in it are replaced, inputs never
 In DIR (RUN is the run's name without .nii.gz, S1 and S2 the strategies as
-given, "," as "+"; files of a NIfTI run are .nii.gz, of an .fmr run .map and .fmr):
+given, "," as "+"; files of a NIfTI run are .nii.gz, of an .fmr run .map and .fmr;
+a byte of RUN that is not UTF-8 or a control character is written \xNN):
   RUN_S1.sdm, RUN_S2.sdm and their .json records   the two designs
   RUN_S1_tSNR_residuals, RUN_S2_tSNR_residuals     tSNR of each model's residuals
   RUN_S2_tSNR_diff_RUN_S1                          model 2's tSNR minus model 1's
@@ -104,15 +105,17 @@ given, "," as "+"; files of a NIfTI run are .nii.gz, of an .fmr run .map and .fm
   RUN_S2_Fval_diff_RUN_S1                          the F map (nested models)
   RUN_S2_Fval_diff_RUN_S1_neglog10p                -log10(p) of that F
   RUN_min_confounds_of_RUN_S1, ..._RUN_S2          the run cleaned of each model
-  summary.json          voxels analysed, n, predictors, rank, residual df,
+  RUN_S1_vs_S2_summary.json
+                        voxels analysed, n, predictors, rank, residual df,
                         condition numbers, nesting, the F test's df, the FDR
                         threshold (-log10 p) and the voxels surviving it,
                         quartiles of every map over the analysed voxels, the
                         share of voxels where model 2 raises tSNR, warnings,
                         timings and the files written
-Everything is made in a hidden folder inside DIR and moved into place when
-complete; nothing is written beside the inputs, and no output may replace an
-input. p-values come from the F distribution (Boost.Math); where p is below
+Everything is made in a hidden folder inside DIR, under short names whatever
+RUN's length, and moved into place when complete, the summary last; a move that
+fails puts back every file moved before it. Nothing is written beside the
+inputs, and no output may replace an input. p-values come from the F distribution (Boost.Math); where p is below
 the smallest double, -log10(p) comes from the logarithm of the tail's series
 and stays finite.
 
@@ -122,9 +125,9 @@ parameters?
       --confounds sub-01_task-rest_desc-confounds_timeseries.tsv \
       --model1 6P --model2 36P --mask sub-01_task-rest_desc-brain_mask.nii.gz \
       --out compare-6P-36P
-  then read compare-6P-36P/summary.json: "share_tsnr_raised" and
-  "median_delta_tsnr" say whether model 2 raised tSNR, "fdr" how many voxels
-  its extra columns explain beyond chance.
+  then read compare-6P-36P/sub-01_task-rest_bold_6P_vs_36P_summary.json:
+  "share_tsnr_raised" and "median_delta_tsnr" say whether model 2 raised tSNR,
+  "fdr" how many voxels its extra columns explain beyond chance.
 
 Exit status: 0 when everything was written; 1 for an input or design that
 cannot be used, a failed run or a file that cannot be written (DIR then holds

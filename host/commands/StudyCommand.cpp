@@ -12,6 +12,7 @@
 #include "host/commands/CommandLine.h"
 #include "host/formats/AtomicFile.h"
 #include "host/formats/HostErrors.h"
+#include "host/research/PrintableText.h"
 #include "host/research/StudyComparison.h"
 #include "host/research/StudyGroup.h"
 #include "host/research/StudyOutputs.h"
@@ -41,7 +42,9 @@ The runs are DERIVATIVES/sub-*/[ses-*/]func/*_desc-preproc_bold.nii.gz, each
 with the confound table beside it (..._desc-confounds_timeseries.tsv and its
 .json), the brain mask of its space (..._desc-brain_mask.nii.gz) when there is
 one, and with --bids-dir the raw dataset's ..._events.tsv of the run. A run's
-name (RUN below) is its file name before "_desc-preproc_bold.nii.gz". Events
+name (RUN below) is its file name before "_desc-preproc_bold.nii.gz", with each
+byte that is not UTF-8 or is a control character (a tab) written \xNN: so it
+names the run's outputs, record, --list-runs line and group.tsv row. Events
 are timed at the run's TR: its header's, or where the header says 0 (unknown)
 the "RepetitionTime" of its sidecar ..._desc-preproc_bold.json (the two must
 agree); a run with events and no TR known fails, naming both files.
@@ -172,12 +175,13 @@ std::string absoluteOrEmpty(const std::string& path) {
 void listRuns(std::ostream& out, const std::vector<PreprocessedRun>& runs, const StudyModels& models,
               const std::string& output) {
     for (const PreprocessedRun& run : runs) {
-        out << run.id << "\t"
-            << fs::path(runRecordPath(run, models, output)).lexically_relative(output).generic_string() << "\t"
-            << recordState(run, models, output);
+        // Cells as in every table the study writes: a row per run, whatever its name holds.
+        out << tableCell(run.id) << "\t"
+            << tableCell(fs::path(runRecordPath(run, models, output)).lexically_relative(output).generic_string())
+            << "\t" << recordState(run, models, output);
         for (const std::string* input :
              {&run.bold, &run.confounds, &run.confoundsSidecar, &run.events, models.useMask ? &run.mask : nullptr}) {
-            out << "\t" << (input ? absoluteOrEmpty(*input) : std::string());
+            out << "\t" << tableCell(input ? absoluteOrEmpty(*input) : std::string());
         }
         out << "\n";
     }

@@ -101,6 +101,7 @@ bool HostServices::cvMessageBox(const char* text) {
     channels_.trace.write("cvMessageBox(" + quoted(text) + ")");
     channels_.messages << textOrEmpty(text) << '\n' << std::flush;
     messageBoxShown_ = true;
+    messageBoxTexts_.push_back(textOrEmpty(text));
     return true;
 }
 
@@ -151,7 +152,7 @@ bool HostServices::cvSaveFMRAndSTC(const char* fmrPath, const char* stcName) {
             if (saveHooks_.hostFormats) {
                 document_->saveAs(fmrPath, stcName);
                 saved = true;
-                if (saveHooks_.run) afterSave([this] { saveHooks_.run(*document_, document_->path()); });
+                if (saveHooks_.run) afterSave([this] { saveHooks_.run(*document_, document_->location()); });
             } else {
                 // Written first: a failed write leaves the document as it was.
                 if (saveHooks_.run) saveHooks_.run(*document_, document_->savePath(fmrPath, stcName));

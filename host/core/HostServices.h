@@ -75,6 +75,8 @@ public:
 
     Parameters& parameters() { return parameters_; }
     bool messageBoxShown() const { return messageBoxShown_; }
+    // The texts of the message boxes shown, in order.
+    const std::vector<std::string>& messageBoxTexts() const { return messageBoxTexts_; }
     const std::optional<FmrDocument>& document() const { return document_; }
     const std::vector<MapImage>& maps() const { return maps_; }
 
@@ -93,6 +95,7 @@ private:
     SaveHooks saveHooks_;
     SaveTime saveTime_;
     bool messageBoxShown_ = false;
+    std::vector<std::string> messageBoxTexts_;
 };
 
 } // namespace corvantis

@@ -24,8 +24,15 @@ void HostWarnings::note(const std::string& message) { stream_ << "Corvantis: " <
 
 void HostWarnings::CountingBuffer::see(char c) {
     if (c == '\n') {
+        if (inWarning_) messages_.push_back(text_);
+        inWarning_ = false;
+        text_.clear();
         matched_ = 0;
         lineCounted_ = false;
+        return;
+    }
+    if (inWarning_) {
+        text_ += c;
         return;
     }
     if (lineCounted_) {
@@ -38,6 +45,7 @@ void HostWarnings::CountingBuffer::see(char c) {
     if (++matched_ == kPrefixLength) {
         ++warnings_;
         lineCounted_ = true;
+        inWarning_ = true;
     }
 }
 

@@ -7,6 +7,7 @@
 #include <ostream>
 #include <streambuf>
 #include <string>
+#include <vector>
 
 namespace corvantis {
 
@@ -23,6 +24,8 @@ public:
     void note(const std::string& message);
     // The warning lines written to the stream so far, by anyone.
     int count() const { return counter_.warnings(); }
+    // Their texts after the warning prefix, each line as soon as it has ended.
+    const std::vector<std::string>& messages() const { return counter_.messages(); }
 
 private:
     // Passes every character on and counts the lines that start as a warning.
@@ -30,6 +33,7 @@ private:
     public:
         explicit CountingBuffer(std::streambuf* target) : target_(target) {}
         int warnings() const { return warnings_; }
+        const std::vector<std::string>& messages() const { return messages_; }
 
     protected:
         int_type overflow(int_type c) override;
@@ -43,6 +47,9 @@ private:
         std::size_t matched_ = 0;  // characters of the warning prefix the line has matched
         bool lineCounted_ = false; // the line already failed the prefix or was counted
         int warnings_ = 0;
+        bool inWarning_ = false; // past a warning prefix: the line's text is kept
+        std::string text_;
+        std::vector<std::string> messages_;
     };
 
     std::ostream& stream_;

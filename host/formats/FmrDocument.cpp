@@ -173,15 +173,54 @@ FmrDocument FmrDocument::open(const std::string& path) {
     return FmrDocument(absolute, std::move(text), layout, std::move(timeCourses));
 }
 
-FmrDocument FmrDocument::fromParts(const std::string& path, FmrText text, TimeCourses timeCourses) {
+namespace {
+
+RunLayout partsLayout(const std::string& path, const FmrText& text, const TimeCourses& timeCourses) {
     const RunLayout layout = layoutOf(text, path);
     if (timeCourses.volumes() != layout.nrOfVolumes || timeCourses.voxels() != layout.voxels() ||
         timeCourses.dataType() != layout.dataType) {
         throw DocumentError(inQuotes(path) + ": the time courses do not match the run's extents");
     }
+    return layout;
+}
+
+} // namespace
+
+FmrDocument FmrDocument::fromParts(const std::string& path, FmrText text, TimeCourses timeCourses) {
+    const RunLayout layout = partsLayout(path, text, timeCourses);
     const std::string absolute = absolutePath(path);
     checkHeaderPath(absolute, path);
     return FmrDocument(absolute, std::move(text), layout, std::move(timeCourses));
+}
+
+FmrDocument FmrDocument::inFolder(const std::string& folder, const std::string& name, FmrText text,
+                                  TimeCourses timeCourses) {
+    if (name.empty() || fs::path(name).is_absolute()) {
+        throw DocumentError(inQuotes(name) + ": a document in a folder carries a relative name");
+    }
+    const RunLayout layout = partsLayout(name, text, timeCourses);
+    const std::string carried = fs::path(name).lexically_normal().string();
+    checkHeaderPath(carried, name);
+    FmrDocument document(carried, std::move(text), layout, std::move(timeCourses));
+    document.folder_ = absolutePath(folder);
+    return document;
+}
+
+std::string FmrDocument::location() const { return onDisk(path_); }
+
+std::string FmrDocument::onDisk(const std::string& carried) const {
+    if (folder_.empty() || fs::path(carried).is_absolute()) return carried;
+    return (fs::path(folder_) / carried).lexically_normal().string();
+}
+
+std::string FmrDocument::carriedPath(const std::string& newPath) const {
+    const std::string carried = folder_.empty() || fs::path(newPath).is_absolute()
+                                    ? absolutePath(newPath)
+                                    : fs::path(newPath).lexically_normal().string();
+    if (carried.size() > kMaxHeaderPathLength) {
+        throw SaveError("the path is longer than the FMR header's " + std::to_string(kMaxHeaderPathLength) + " bytes");
+    }
+    return carried;
 }
 
 FMRHeader FmrDocument::header() const {
@@ -200,15 +239,12 @@ std::string FmrDocument::savePath(const std::string& newPath, const std::string&
     if (!isBareFileName(stcName)) {
         throw SaveError("the time-course name " + inQuotes(stcName) + " is not a bare file name");
     }
-    const std::string absolute = absolutePath(newPath);
-    if (absolute.size() > kMaxHeaderPathLength) {
-        throw SaveError("the path is longer than the FMR header's " + std::to_string(kMaxHeaderPathLength) + " bytes");
-    }
-    return absolute;
+    return onDisk(carriedPath(newPath));
 }
 
 void FmrDocument::saveAs(const std::string& newPath, const std::string& stcName) {
     const std::string absolute = savePath(newPath, stcName);
+    const std::string carried = carriedPath(newPath);
     FmrText newText = text_;
     newText.set("STCFile", stcName + ".stc");
     const fs::path stcPath = fs::path(absolute).parent_path() / (stcName + ".stc");
@@ -218,13 +254,14 @@ void FmrDocument::saveAs(const std::string& newPath, const std::string& stcName)
     writeFileAtomically(stcPath, [this](std::ostream& out) { timeCourses_.writeTo(out); });
     writeFileAtomically(absolute, [&fmrText](std::ostream& out) { out << fmrText; });
     text_ = std::move(newText);
-    path_ = absolute;
+    path_ = carried;
 }
 
 void FmrDocument::takeSavedName(const std::string& newPath, const std::string& stcName) {
-    const std::string absolute = savePath(newPath, stcName);
+    const std::string carried = carriedPath(newPath);
+    (void)savePath(newPath, stcName);
     text_.set("STCFile", stcName + ".stc");
-    path_ = absolute;
+    path_ = carried;
 }
 
 } // namespace corvantis

@@ -31,9 +31,18 @@ public:
     // save sets) and time courses, carrying path, which need not exist. Throws
     // DocumentError as open does.
     static FmrDocument fromParts(const std::string& path, FmrText text, TimeCourses timeCourses);
+    // As fromParts, but the document carries name, a path relative to folder,
+    // as it is given, and so do the saves as relative paths it is given: the
+    // header's path then holds the short name whatever folder's length, and
+    // saves of relative paths go into folder.
+    static FmrDocument inFolder(const std::string& folder, const std::string& name, FmrText text,
+                                TimeCourses timeCourses);
 
-    // The absolute path of the .fmr the document carries.
+    // The path of the .fmr the document carries, as the header holds it:
+    // absolute, or relative to its folder for a document made inFolder.
     const std::string& path() const { return path_; }
+    // The absolute path of that .fmr on disk.
+    std::string location() const;
     const RunLayout& layout() const { return layout_; }
     const FmrText& text() const { return text_; }
     TimeCourses& timeCourses() { return timeCourses_; }
@@ -46,7 +55,7 @@ public:
     // then carries newPath. Throws SaveError; the document is unchanged then.
     void saveAs(const std::string& newPath, const std::string& stcName);
 
-    // The absolute path a save as newPath would carry, after the checks saveAs
+    // The absolute path on disk of a save as newPath, after the checks saveAs
     // makes of both names. Throws SaveError.
     std::string savePath(const std::string& newPath, const std::string& stcName) const;
     // Carries newPath and stcName as saveAs does, writing nothing: for a run
@@ -55,7 +64,11 @@ public:
 
 private:
     FmrDocument(std::string path, FmrText text, RunLayout layout, TimeCourses timeCourses);
+    // The path a save as newPath carries, checked to fit the header. Throws SaveError.
+    std::string carriedPath(const std::string& newPath) const;
+    std::string onDisk(const std::string& carried) const;
 
+    std::string folder_; // empty: the document carries absolute paths
     std::string path_;
     FmrText text_;
     RunLayout layout_;

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cctype>
 
+#include "host/research/PrintableText.h"
+
 namespace corvantis {
 
 namespace {
@@ -21,10 +23,10 @@ std::string runStem(const std::string& runPath) {
     std::string name = slash == std::string::npos ? runPath : runPath.substr(slash + 1);
     for (const char* ending : {".nii.gz", ".nii", ".fmr"}) {
         if (endsWithIgnoringCase(name, ending) && name.size() > std::char_traits<char>::length(ending)) {
-            return name.substr(0, name.size() - std::char_traits<char>::length(ending));
+            return printableText(name.substr(0, name.size() - std::char_traits<char>::length(ending)));
         }
     }
-    return name;
+    return printableText(name);
 }
 
 std::string strategyLabel(const std::string& strategy) {
@@ -41,6 +43,10 @@ std::string strategyLabel(const std::string& strategy) {
         }
     }
     return label;
+}
+
+std::string summaryFileName(const std::string& runStem, const std::string& strategy1, const std::string& strategy2) {
+    return runStem + "_" + strategyLabel(strategy1) + "_vs_" + strategyLabel(strategy2) + "_summary.json";
 }
 
 } // namespace corvantis

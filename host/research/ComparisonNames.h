@@ -11,9 +11,9 @@
 //   RUN_S2_Fval_diff_RUN_S1_neglog10p.EXT   -log10(p) of that F
 //   RUN_min_confounds_of_RUN_S1.EXT         the run cleaned of model 1's confounds
 //   RUN_min_confounds_of_RUN_S2.EXT         and of model 2's
-//   summary.json
-// RUN is the run's file name without .nii.gz, .nii or .fmr; S1 and S2 are the
-// strategies as labels. EXT is .nii.gz for a NIfTI run; for an .fmr run the maps
+//   RUN_S1_vs_S2_summary.json               what the comparison found, the files above listed
+// RUN is the run's file name without .nii.gz, .nii or .fmr, printable
+// (PrintableText.h); S1 and S2 are the strategies as labels. EXT is .nii.gz for a NIfTI run; for an .fmr run the maps
 // are .map files and the cleaned runs .fmr with their .stc.
 #pragma once
 
@@ -21,7 +21,8 @@
 
 namespace corvantis {
 
-// "sub-01_task-rest_bold.nii.gz" gives "sub-01_task-rest_bold"; "run.fmr" gives "run".
+// "sub-01_task-rest_bold.nii.gz" gives "sub-01_task-rest_bold"; "run.fmr" gives
+// "run". Printable: a Latin-1 "caf\xE9.nii" gives "caf\\xE9".
 std::string runStem(const std::string& runPath);
 
 // The strategy as part of a file name: letters, digits, "-", "_" and "+" kept;
@@ -29,7 +30,7 @@ std::string runStem(const std::string& runPath);
 // "motion=full,high_pass" gives "motion-full+high_pass".
 std::string strategyLabel(const std::string& strategy);
 
-// The file name the summary is written under.
-constexpr const char kSummaryFileName[] = "summary.json";
+// The file name the summary is written under: "RUN_S1_vs_S2_summary.json".
+std::string summaryFileName(const std::string& runStem, const std::string& strategy1, const std::string& strategy2);
 
 } // namespace corvantis

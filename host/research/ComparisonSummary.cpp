@@ -5,6 +5,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "host/research/PrintableText.h"
 #include "host/research/SortedQuantile.h"
 
 namespace corvantis {
@@ -88,7 +89,7 @@ std::string summaryJsonText(const ComparisonSummary& s) {
                        {"write_s", s.writeSeconds},
                        {"total_s", s.totalSeconds}};
     json["outputs"] = s.outputs;
-    return json.dump(2) + "\n";
+    return printableJsonText(json);
 }
 
 } // namespace corvantis

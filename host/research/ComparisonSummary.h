@@ -1,4 +1,4 @@
-// What one comparison of two designs on one run found, as summary.json holds it
+// What one comparison of two designs on one run found, as its summary file holds it
 // for readers and for the commands that collect comparisons over runs.
 #pragma once
 
@@ -61,7 +61,7 @@ struct ComparisonSummary {
     std::vector<std::string> outputs; // file names in the output folder
 };
 
-// The summary as summary.json's text: one object, keys as named above in
+// The summary file's text: one object, keys as named above in
 // snake case, indented by two spaces.
 std::string summaryJsonText(const ComparisonSummary& summary);
 

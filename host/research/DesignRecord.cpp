@@ -3,6 +3,7 @@
 #include "host/formats/AtomicFile.h"
 #include "host/formats/HostErrors.h"
 #include "host/research/HemodynamicResponse.h"
+#include "host/research/PrintableText.h"
 
 #ifdef QUORVEX_HOST_JSON
 #include <nlohmann/json.hpp>
@@ -92,8 +93,8 @@ std::string designRecordJson(const BuiltDesign& design, const DesignInputs& inpu
     record["columns"] = columns;
     record["columns_left_out"] = design.leftOut;
     record["warnings"] = design.warnings;
-    // Names from tables in another encoding than UTF-8 keep their place, marked.
-    return record.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
+    // Names from tables in another encoding than UTF-8 are carried escaped.
+    return printableJsonText(record);
 }
 
 bool designRecordsSupported() { return true; }

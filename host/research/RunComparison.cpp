@@ -10,6 +10,10 @@
 #include <sstream>
 #include <stdexcept>
 
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
 #include "host/core/AnalysedVoxels.h"
 #include "host/core/ExecutablePath.h"
 #include "host/core/HostServices.h"
@@ -24,6 +28,7 @@
 #include "host/formats/HostErrors.h"
 #include "host/formats/NiftiRun.h"
 #include "host/formats/RunFiles.h"
+#include "host/formats/SafeInput.h"
 #include "host/formats/SdmWriter.h"
 #include "host/research/ComparisonNames.h"
 #include "host/research/DesignCheck.h"
@@ -70,9 +75,22 @@ std::string mapStem(const MapOutput& map, const std::string& stem1, const std::s
 // The hidden folder in the output folder where everything is made (WorkFolder.h).
 constexpr char kStagingPrefix[] = ".compare-";
 
+const char kNegLog10PSuffix[] = "_neglog10p";
+const MapOutput& fMapOutput() { return kMapOutputs[6]; }
+
+// The short names the plug-in works under inside the staging folder, so that
+// neither the run's name nor the output folder's length can make a path too
+// long for what the plug-in is handed (the run's header holds 303 bytes, its
+// texts 511); each file is renamed into place under its real name.
+const char kStagedRun[] = "run";
+const char* const kStagedModels[2] = {"model1", "model2"};
+const char kStagedSummary[] = "summary.json";
+const char kCleanedRunInfix[] = "_min_confounds_of_"; // how the plug-in names a cleaned run
+
 struct Model {
     std::string strategy;
-    std::string stem; // the design's file name without ".sdm"
+    std::string stem;   // the design's file name without ".sdm"
+    std::string staged; // its short stem in the staging folder
     BuiltDesign built;
 };
 
@@ -84,6 +102,15 @@ struct Designs {
     bool fTest = false;
     std::vector<std::string> warnings; // the designs', the checks', then this comparison's
 };
+
+// RUN in the outputs' names.
+std::string outputRunName(const CompareRequest& request) {
+    return request.name.empty() ? runStem(request.run) : request.name;
+}
+
+std::string modelStem(const std::string& runName, const std::string& strategy) {
+    return runName + "_" + strategyLabel(strategy);
+}
 
 DesignInputs designInputs(const CompareRequest& request, const FmrDocument& run) {
     DesignInputs inputs;
@@ -163,11 +190,12 @@ BuiltDesign buildModel(const DesignInputs& inputs, const std::string& strategy, 
 Designs buildDesigns(const CompareRequest& request, const FmrDocument& run, std::ostream& progress) {
     Designs designs;
     designs.inputs = designInputs(request, run);
-    const std::string stem = runStem(request.run);
+    const std::string stem = outputRunName(request);
     const std::string strategies[2] = {request.model1, request.model2};
     for (int i = 0; i < 2; ++i) {
         designs.model[i].strategy = strategies[i];
-        designs.model[i].stem = stem + "_" + strategyLabel(strategies[i]);
+        designs.model[i].stem = modelStem(stem, strategies[i]);
+        designs.model[i].staged = kStagedModels[i];
         designs.model[i].built = buildModel(designs.inputs, strategies[i], i + 1);
         leaveOutDependentColumns(designs.model[i].built, "model " + std::to_string(i + 1));
     }
@@ -259,6 +287,11 @@ std::string floatText(float value) {
     return text.str();
 }
 
+fs::path stagedDesign(const fs::path& staging, const Model& model) { return staging / (model.staged + ".sdm"); }
+
+// The plug-in reads a design's path from a text of at most this many bytes.
+constexpr std::size_t kMaxPluginTextLength = kHostTextBufferSize - 1;
+
 Parameters comparisonParameters(const DialogDeclarations& dialog, const Designs& designs, const fs::path& staging,
                                 float threshold) {
     Parameters parameters;
@@ -266,8 +299,15 @@ Parameters comparisonParameters(const DialogDeclarations& dialog, const Designs&
     for (const MapOutput& map : kMapOutputs) parameters.set(map.switchName, "1");
     if (!designs.fTest) parameters.set(kFMapSwitch, "0");
     for (const char* name : kResidualSwitches) parameters.set(name, "1");
-    parameters.set("sdmfile1", (staging / (designs.model[0].stem + ".sdm")).string());
-    parameters.set("sdmfile2", (staging / (designs.model[1].stem + ".sdm")).string());
+    for (int i = 0; i < 2; ++i) {
+        const std::string sdm = stagedDesign(staging, designs.model[i]).string();
+        if (sdm.size() > kMaxPluginTextLength) {
+            throw SaveError("the output folder's path is too long for the plug-in: the design " + inQuotes(sdm) +
+                            " has " + std::to_string(sdm.size()) + " bytes, the plug-in reads at most " +
+                            std::to_string(kMaxPluginTextLength) + "; choose an output folder with a shorter path");
+        }
+        parameters.set(i == 0 ? "sdmfile1" : "sdmfile2", sdm);
+    }
     parameters.set("fmr_threshold", floatText(threshold));
     return parameters;
 }
@@ -373,7 +413,7 @@ MapImage negLog10PMap(const std::vector<float>& values, const RunLayout& layout,
 // for a NIfTI run and as a .map otherwise; returns the file written.
 std::string writeNegLog10PMap(const MapImage& map, const FmrDocument& run, const fs::path& fMapPath,
                               const NiftiOutputOptions& options) {
-    const fs::path stem = fMapPath.parent_path() / (fMapPath.stem().string() + "_neglog10p");
+    const fs::path stem = fMapPath.parent_path() / (fMapPath.stem().string() + kNegLog10PSuffix);
     if (openedFromNifti(run)) {
         NiftiImagePtr image = mapAsNiftiImage(map, run);
         image->intent_code = NIFTI_INTENT_LOG10PVAL;
@@ -394,14 +434,15 @@ void measure(const PluginOutputs& outputs, const Designs& designs, const VoxelCh
              std::vector<std::string>& files) {
     const std::string& stem1 = designs.model[0].stem;
     const std::string& stem2 = designs.model[1].stem;
+    const std::string& staged1 = designs.model[0].staged;
+    const std::string& staged2 = designs.model[1].staged;
     std::map<std::string, const KeptMap*> byKey;
     for (const MapOutput& output : kMapOutputs) {
-        const std::string stem = mapStem(output, stem1, stem2);
-        const KeptMap* saved = findMap(outputs, staging / (stem + ".map"));
+        const KeptMap* saved = findMap(outputs, staging / (mapStem(output, staged1, staged2) + ".map"));
         if (saved == nullptr) continue;
         byKey[output.key] = saved;
         MapQuartiles q = quartilesOf(analysedValues(saved->values, choice.analysed));
-        q.file = stem + (openedFromNifti(run) ? ".nii.gz" : ".map");
+        q.file = mapStem(output, stem1, stem2) + (openedFromNifti(run) ? ".nii.gz" : ".map");
         summary.maps[output.key] = q;
     }
     for (const char* key : {"tsnr1", "tsnr2", "delta_tsnr", "r2adj1", "r2adj2", "delta_r2adj"}) {
@@ -424,21 +465,31 @@ void measure(const PluginOutputs& outputs, const Designs& designs, const VoxelCh
     summary.shareFSurvivesFdr = shareOf(cut.surviving, choice.count);
     const std::string written =
         writeNegLog10PMap(negLog10PMap(p, run.layout(), cut), run,
-                          staging / (mapStem(kMapOutputs[6], stem1, stem2) + ".map"), niftiOptions(request));
+                          staging / (mapStem(fMapOutput(), staged1, staged2) + ".map"), niftiOptions(request));
     files.push_back(written);
     MapQuartiles q = quartilesOf(tested);
-    q.file = fs::path(written).filename().string();
+    q.file = mapStem(fMapOutput(), stem1, stem2) + kNegLog10PSuffix + (openedFromNifti(run) ? ".nii.gz" : ".map");
     summary.maps["neglog10p"] = q;
 }
 
 void writeDesigns(const Designs& designs, const fs::path& staging, std::vector<std::string>& files) {
     for (const Model& model : designs.model) {
-        const std::string sdm = (staging / (model.stem + ".sdm")).string();
+        const std::string sdm = stagedDesign(staging, model).string();
         writeSdmFile(sdm, model.built.table);
         writeDesignRecord(designRecordPath(sdm), model.built, designs.inputs);
         files.push_back(sdm);
         files.push_back(designRecordPath(sdm));
     }
+}
+
+// The texts one after another, each without its line ends.
+std::string joinedTexts(const std::vector<std::string>& texts) {
+    std::string joined;
+    for (std::string text : texts) {
+        while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+        joined += (joined.empty() ? "" : "; ") + text;
+    }
+    return joined.empty() ? "(no text)" : joined;
 }
 
 // Runs the plug-in on the document, then measures what it saved while the
@@ -463,11 +514,13 @@ void runPluginAndMeasure(const CompareRequest& request, const Designs& designs, 
             throw std::runtime_error("the plug-in " + inQuotes(plugin.path()) + " failed");
         }
     }
-    if (services.messageBoxShown()) throw std::runtime_error("the plug-in reported an error (above); nothing is kept");
+    if (services.messageBoxShown()) {
+        throw std::runtime_error("the plug-in reported an error: " + joinedTexts(services.messageBoxTexts()) +
+                                 "; nothing is kept");
+    }
     if (warnings.count() > 0) {
-        throw std::runtime_error(
-            "the host could not carry out all of the plug-in's requests (warnings above); "
-            "nothing is kept");
+        throw std::runtime_error("the host could not carry out all of the plug-in's requests: " +
+                                 joinedTexts(warnings.messages()) + "; nothing is kept");
     }
     measured = Clock::now();
     files.insert(files.end(), outputs.files.begin(), outputs.files.end());
@@ -485,29 +538,156 @@ std::vector<std::string> inputsOf(const CompareRequest& request, const FmrDocume
     return inputs;
 }
 
-// Moves the staged files into the output folder, every target (and the
-// summary's) checked first; the names of all of them, the summary's last.
-std::vector<std::string> moveIntoPlace(const std::vector<std::string>& staged, const fs::path& outDir,
-                                       const std::vector<std::string>& inputs) {
-    std::vector<std::string> names;
-    for (const std::string& file : staged) names.push_back(fs::path(file).filename().string());
-    names.push_back(kSummaryFileName);
-    for (const std::string& name : names) {
-        const fs::path target = outDir / name;
+// Each short stem of the staging folder and the real one it stands for, for
+// every file a comparison may write.
+using StemRenames = std::vector<std::pair<std::string, std::string>>;
+
+StemRenames stemRenames(const std::string& runName, const std::string& stem1, const std::string& stem2) {
+    const std::string& staged1 = kStagedModels[0];
+    const std::string& staged2 = kStagedModels[1];
+    StemRenames stems;
+    for (const auto& [staged, stem] : {std::pair(staged1, stem1), std::pair(staged2, stem2)}) {
+        stems.emplace_back(staged, stem);
+        stems.emplace_back(kStagedRun + (kCleanedRunInfix + staged), runName + kCleanedRunInfix + stem);
+    }
+    for (const MapOutput& map : kMapOutputs) {
+        stems.emplace_back(mapStem(map, staged1, staged2), mapStem(map, stem1, stem2));
+    }
+    stems.emplace_back(mapStem(fMapOutput(), staged1, staged2) + kNegLog10PSuffix,
+                       mapStem(fMapOutput(), stem1, stem2) + kNegLog10PSuffix);
+    return stems;
+}
+
+// Every real name, each stem with the longest extension, and the summary's.
+std::vector<std::string> longestNames(const StemRenames& stems, const std::string& summaryName) {
+    std::vector<std::string> names{summaryName};
+    for (const auto& renamed : stems) names.push_back(renamed.second + ".nii.gz");
+    return names;
+}
+
+// The real name of a staged file: its stem replaced, its extension kept.
+std::string realName(const std::string& staged, const StemRenames& stems) {
+    for (const auto& [shortStem, stem] : stems) {
+        if (staged.size() > shortStem.size() && staged.compare(0, shortStem.size(), shortStem) == 0 &&
+            staged[shortStem.size()] == '.') {
+            return stem + staged.substr(shortStem.size());
+        }
+    }
+    throw std::runtime_error("the comparison made the unexpected file " + inQuotes(staged));
+}
+
+std::size_t nameLimit(const fs::path& folder) {
+#ifndef _WIN32
+    const long limit = pathconf(folder.string().c_str(), _PC_NAME_MAX);
+    if (limit > 0) return static_cast<std::size_t>(limit);
+#else
+    (void)folder;
+#endif
+    return 255;
+}
+
+// Refused before anything runs: a real name the output folder cannot hold.
+void checkNameLengths(const StemRenames& stems, const std::string& summaryName, const fs::path& outDir) {
+    const std::size_t limit = nameLimit(outDir);
+    for (const std::string& name : longestNames(stems, summaryName)) {
+        if (name.size() > limit) {
+            throw SaveError("the output " + inQuotes(name) + " would have " + std::to_string(name.size()) +
+                            " bytes in its name, more than the " + std::to_string(limit) + " that " +
+                            inQuotes(outDir.string()) + " takes; give the run a shorter file name");
+        }
+    }
+}
+
+// A file in the staging folder and its name in the output folder.
+struct StagedFile {
+    fs::path path;
+    std::string name;
+};
+
+// The staged files under their real names; a cleaned .fmr run is rewritten to
+// name its time courses' real file.
+std::vector<StagedFile> namedOutputs(const std::vector<std::string>& files, const StemRenames& stems) {
+    std::vector<StagedFile> named;
+    for (const std::string& file : files) {
+        const fs::path path(file);
+        named.push_back(StagedFile{path, realName(path.filename().string(), stems)});
+        if (path.extension() != ".fmr") continue;
+        FmrText text = FmrText::parse(readTextFile(file), file);
+        if (const std::string* stc = text.find("STCFile")) text.set("STCFile", realName(*stc, stems));
+        const std::string formatted = text.format();
+        writeFileAtomically(path, formatted.data(), formatted.size());
+    }
+    return named;
+}
+
+// No output may replace an input: every target is checked before any moves.
+void checkInputsKept(const std::vector<StagedFile>& staged, const fs::path& outDir,
+                     const std::vector<std::string>& inputs) {
+    for (const StagedFile& file : staged) {
+        const fs::path target = outDir / file.name;
         if (const std::optional<std::string> input = inputSameAs(target.string(), inputs)) {
             throw SaveError("the output " + inQuotes(target.string()) + " would replace the input " + inQuotes(*input) +
                             "; choose another output folder");
         }
     }
-    for (const std::string& file : staged) {
+}
+
+// Renames staged files into the output folder; a file already at a target is
+// first set aside in the staging folder. Unless committed, every rename is
+// undone when it ends, so that a failure leaves the output folder as it was.
+class Placement {
+public:
+    explicit Placement(fs::path aside) : aside_(std::move(aside)) {}
+    ~Placement() {
+        if (!committed_) undo();
+    }
+    Placement(const Placement&) = delete;
+    Placement& operator=(const Placement&) = delete;
+
+    void place(const fs::path& from, const fs::path& to) {
+        Move move{from, to, {}};
         std::error_code error;
-        fs::rename(file, outDir / fs::path(file).filename(), error);
+        const fs::file_status there = fs::symlink_status(to, error);
+        if (fs::is_directory(there)) {
+            throw SaveError("cannot write " + inQuotes(to.string()) + ": a folder of that name is in the way");
+        }
+        if (fs::exists(there)) {
+            move.aside = aside_ / (".replaced-" + std::to_string(moves_.size()));
+            fs::rename(to, move.aside, error);
+            if (error) throw SaveError("cannot replace " + inQuotes(to.string()) + ": " + error.message());
+        }
+        fs::rename(from, to, error);
         if (error) {
-            throw SaveError("cannot move " + inQuotes(file) + " into " + inQuotes(outDir.string()) + ": " +
+            std::error_code ignored;
+            if (!move.aside.empty()) fs::rename(move.aside, to, ignored);
+            throw SaveError("cannot move " + inQuotes(from.string()) + " to " + inQuotes(to.string()) + ": " +
                             error.message());
         }
+        moves_.push_back(std::move(move));
     }
-    return names;
+    void commit() { committed_ = true; }
+
+private:
+    struct Move {
+        fs::path from, to, aside;
+    };
+    void undo() noexcept {
+        for (auto move = moves_.rbegin(); move != moves_.rend(); ++move) {
+            std::error_code ignored;
+            fs::rename(move->to, move->from, ignored);
+            if (!move->aside.empty()) fs::rename(move->aside, move->to, ignored);
+        }
+    }
+
+    fs::path aside_;
+    std::vector<Move> moves_;
+    bool committed_ = false;
+};
+
+void placeAll(const std::vector<StagedFile>& staged, const fs::path& outDir, const fs::path& staging) {
+    Placement placement(staging);
+    for (const StagedFile& file : staged) placement.place(file.path, outDir / file.name);
+    placement.commit();
 }
 
 ModelFacts modelFacts(const Model& model, const DesignCheck& check) {
@@ -541,6 +721,15 @@ void describeInputs(const CompareRequest& request, const Designs& designs, const
 
 } // namespace
 
+bool comparisonNamesFit(const std::string& runName, const std::string& model1, const std::string& model2,
+                        std::size_t limit) {
+    const StemRenames stems = stemRenames(runName, modelStem(runName, model1), modelStem(runName, model2));
+    for (const std::string& name : longestNames(stems, summaryFileName(runName, model1, model2))) {
+        if (name.size() > limit) return false;
+    }
+    return true;
+}
+
 CompareResult compareRun(const CompareRequest& request, std::ostream& progress) {
     const Clock::time_point start = Clock::now();
     if (!(request.fdrQ > 0.0 && request.fdrQ < 1.0))
@@ -568,6 +757,10 @@ CompareResult compareRun(const CompareRequest& request, std::ostream& progress) 
         throw SaveError("cannot make the output folder " + inQuotes(request.outDir) +
                         (error ? ": " + error.message() : ": a file of that name is in the way"));
     }
+    const std::string name = outputRunName(request);
+    const StemRenames stems = stemRenames(name, designs.model[0].stem, designs.model[1].stem);
+    const std::string summaryName = summaryFileName(name, request.model1, request.model2);
+    checkNameLengths(stems, summaryName, outDir);
     // What a killed comparison left here goes first: each holds a run's worth of files.
     removeStaleWorkFolders(outDir, kStagingPrefix);
     const WorkFolder staging(outDir, kStagingPrefix);
@@ -581,12 +774,12 @@ CompareResult compareRun(const CompareRequest& request, std::ostream& progress) 
     summary.warnings.insert(summary.warnings.end(), choice.warnings.begin(), choice.warnings.end());
     for (const std::string& warning : choice.warnings) progress << "Warning: " << warning << "\n";
 
-    // The document is named inside the working folder, so the cleaned runs are made there.
-    const std::string runName = runStem(request.run);
+    // The document carries a short name inside the staging folder, so the cleaned runs are made there.
     FmrText text = run.text();
-    FmrDocument document = FmrDocument::fromParts((staging.path() / (runName + ".fmr")).string(), std::move(text),
-                                                  std::move(run.timeCourses()));
-    progress << "Comparing " << designs.model[1].strategy << " against " << designs.model[0].strategy << "\n"
+    FmrDocument document = FmrDocument::inFolder(staging.path().string(), std::string(kStagedRun) + ".fmr",
+                                                 std::move(text), std::move(run.timeCourses()));
+    progress << "Comparing " << designs.model[1].strategy << " (" << designs.model[1].staged << ".sdm) against "
+             << designs.model[0].strategy << " (" << designs.model[0].staged << ".sdm)\n"
              << std::flush;
     const Clock::time_point compared = Clock::now();
     Clock::time_point measured = compared;
@@ -601,12 +794,17 @@ CompareResult compareRun(const CompareRequest& request, std::ostream& progress) 
                                " voxels survive, -log10(p) >= " + numberText(*summary.fdrNegLog10PThreshold))
                  << "\n";
     }
-    summary.outputs = moveIntoPlace(files, outDir, inputs);
+    // Everything, the summary last, is written in the staging folder before the first file moves into place.
+    std::vector<StagedFile> staged = namedOutputs(files, stems);
+    staged.push_back(StagedFile{staging.path() / kStagedSummary, summaryName});
+    checkInputsKept(staged, outDir, inputs);
+    for (const StagedFile& file : staged) summary.outputs.push_back(file.name);
     summary.totalSeconds = secondsSince(start);
     summary.writeSeconds = summary.totalSeconds - summary.designSeconds - summary.compareSeconds;
-    result.summaryPath = (outDir / kSummaryFileName).string();
     const std::string json = summaryJsonText(summary);
-    writeFileAtomically(result.summaryPath, json.data(), json.size());
+    writeFileAtomically(staged.back().path, json.data(), json.size());
+    placeAll(staged, outDir, staging.path());
+    result.summaryPath = (outDir / summaryName).string();
     progress << "Wrote " << summary.outputs.size() << " files into " << request.outDir << "\n" << std::flush;
     return result;
 }

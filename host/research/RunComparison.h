@@ -2,8 +2,10 @@
 // both designs built from the pipeline's confounds table and checked before
 // anything runs, the plug-in run through its exports as the host runs it, the
 // F test's p-values and false-discovery-rate cut, and a summary. Everything is
-// made in a hidden folder inside the output folder and moved into place only
-// when all of it is written; summary.json comes last. Names: ComparisonNames.h.
+// made in a hidden folder inside the output folder, where the plug-in works
+// under short names, and moved into place under the real names only when all
+// of it is written, the summary last; a failed move undoes the ones before it.
+// Names: ComparisonNames.h.
 #pragma once
 
 #include <iosfwd>
@@ -32,6 +34,7 @@ struct CompareRequest {
     bool standardize = true;
     int threads = 1;    // reading and writing .nii.gz
     std::string plugin; // the plug-in library; empty for the one beside the program
+    std::string name;   // RUN in the outputs' names (ComparisonNames.h); empty for the run's stem
 };
 
 struct CompareResult {
@@ -45,5 +48,10 @@ struct CompareResult {
 // std::runtime_error when the plug-in fails; the output folder then holds
 // nothing new.
 CompareResult compareRun(const CompareRequest& request, std::ostream& progress);
+
+// True when every name a comparison writes for RUN runName and the two
+// strategies has at most limit bytes: RUN is in some of them twice.
+bool comparisonNamesFit(const std::string& runName, const std::string& model1, const std::string& model2,
+                        std::size_t limit);
 
 } // namespace corvantis

@@ -16,6 +16,7 @@ RunComparison studyComparison() {
         request.model1 = study.model1;
         request.model2 = study.model2;
         request.outDir = study.outputFolder;
+        request.name = study.comparisonName;
         // The plug-in's log of each run would bury the study's one line per
         // run; what goes wrong arrives as the exception's message.
         std::ostringstream log;

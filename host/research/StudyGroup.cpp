@@ -10,6 +10,7 @@
 
 #include "host/formats/HostErrors.h"
 #include "host/formats/SafeInput.h"
+#include "host/research/PrintableText.h"
 #include "host/research/SortedQuantile.h"
 #include "host/research/StudyOutputs.h"
 
@@ -123,13 +124,6 @@ std::string joined(const std::vector<std::string>& parts, const char* separator)
     return text;
 }
 
-// Tabs and line ends inside a cell would break the table; they become spaces.
-std::string cell(std::string text) {
-    std::replace_if(
-        text.begin(), text.end(), [](char c) { return c == '\t' || c == '\n' || c == '\r'; }, ' ');
-    return text.empty() ? "n/a" : text;
-}
-
 struct GroupColumn {
     const char* name;
     const char* what;
@@ -138,13 +132,13 @@ struct GroupColumn {
 
 const std::vector<GroupColumn>& groupColumns() {
     static const std::vector<GroupColumn> columns = {
-        {"run_id", "the run's name", [](const GroupRow& r) { return r.run.id; }},
-        {"subject", "sub label", [](const GroupRow& r) { return cell(r.run.subject); }},
-        {"session", "ses label", [](const GroupRow& r) { return cell(r.run.session); }},
-        {"task", "task label", [](const GroupRow& r) { return cell(r.run.task); }},
-        {"run", "run label", [](const GroupRow& r) { return cell(r.run.run); }},
-        {"space", "space label", [](const GroupRow& r) { return cell(r.run.space); }},
-        {"status", "done, failed or not run", [](const GroupRow& r) { return r.status; }},
+        {"run_id", "the run's name", [](const GroupRow& r) { return tableCell(r.run.id); }},
+        {"subject", "sub label", [](const GroupRow& r) { return tableCell(r.run.subject); }},
+        {"session", "ses label", [](const GroupRow& r) { return tableCell(r.run.session); }},
+        {"task", "task label", [](const GroupRow& r) { return tableCell(r.run.task); }},
+        {"run", "run label", [](const GroupRow& r) { return tableCell(r.run.run); }},
+        {"space", "space label", [](const GroupRow& r) { return tableCell(r.run.space); }},
+        {"status", "done, failed or not run", [](const GroupRow& r) { return tableCell(r.status); }},
         {"volumes", "volumes of the run", [](const GroupRow& r) { return formatNumber(r.volumes); }},
         {"voxels_analysed", "voxels compared", [](const GroupRow& r) { return formatNumber(r.voxelsAnalysed); }},
         {"model1_predictors", "columns of model 1", [](const GroupRow& r) { return formatNumber(r.predictors1); }},
@@ -172,11 +166,11 @@ const std::vector<GroupColumn>& groupColumns() {
          [](const GroupRow& r) {
              std::vector<std::string> names;
              for (GroupMeasure m : r.outlierIn) names.push_back(measureName(m));
-             return cell(joined(names, ","));
+             return tableCell(joined(names, ","));
          }},
         {"warnings", "the comparison's warnings, joined by \"; \"",
-         [](const GroupRow& r) { return cell(joined(r.warnings, "; ")); }},
-        {"error", "why the run failed", [](const GroupRow& r) { return cell(r.error); }},
+         [](const GroupRow& r) { return tableCell(joined(r.warnings, "; ")); }},
+        {"error", "why the run failed", [](const GroupRow& r) { return tableCell(r.error); }},
     };
     return columns;
 }

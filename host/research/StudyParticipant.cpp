@@ -17,6 +17,9 @@
 #include "host/formats/AtomicFile.h"
 #include "host/formats/HostErrors.h"
 #include "host/formats/SafeInput.h"
+#include "host/research/ComparisonNames.h"
+#include "host/research/PrintableText.h"
+#include "host/research/RunComparison.h"
 #include "host/research/StudyOutputs.h"
 
 namespace corvantis {
@@ -27,6 +30,8 @@ namespace fs = std::filesystem;
 using Json = nlohmann::ordered_json;
 
 constexpr int kRecordVersion = 1;
+// The bytes of a file name on the file systems studies are kept on.
+constexpr std::size_t kFileNameLimit = 255;
 
 std::string absolutePath(const std::string& path) {
     return path.empty() ? path : fs::absolute(fs::path(path)).lexically_normal().string();
@@ -58,6 +63,8 @@ StudyRunRequest requestFor(const PreprocessedRun& run, const StudyModels& models
     request.model1 = models.model1;
     request.model2 = models.model2;
     request.outputFolder = work.string();
+    const std::string stem = runStem(request.bold);
+    request.comparisonName = comparisonNamesFit(stem, models.model1, models.model2, kFileNameLimit) ? stem : "run";
     return request;
 }
 
@@ -80,7 +87,7 @@ std::optional<Json> readJson(const fs::path& path) {
 }
 
 void writeJson(const fs::path& path, const Json& json) {
-    const std::string text = json.dump(2) + "\n";
+    const std::string text = printableJsonText(json);
     writeFileAtomically(path, text.data(), text.size());
 }
 
@@ -97,8 +104,8 @@ bool outputsPresent(const Json& record, const fs::path& folder) {
 
 bool recordIsCurrent(const Json& record, const StudyRunRequest& request, const fs::path& folder) {
     return record.value("version", 0) == kRecordVersion && record.value("status", std::string()) == "done" &&
-           record.value("inputs", Json()) == inputIdentities(request) &&
-           record.value("options", Json()) == optionsOf(request) && outputsPresent(record, folder);
+           record.value("inputs", Json()) == printableJson(inputIdentities(request)) &&
+           record.value("options", Json()) == printableJson(optionsOf(request)) && outputsPresent(record, folder);
 }
 
 void removeQuietly(const fs::path& path) {
@@ -112,17 +119,15 @@ void removeEarlierOutputs(const PreprocessedRun& run, const std::string& label, 
     removeQuietly(folder / studyFilesFolderName(run.id, label));
 }
 
-fs::path findSummary(const fs::path& work) {
-    std::vector<fs::path> found;
-    for (const fs::directory_entry& entry : fs::directory_iterator(work)) {
-        const std::string name = entry.path().filename().string();
-        if (name.size() >= 12 && name.compare(name.size() - 12, 12, "summary.json") == 0) found.push_back(entry);
+// The comparison's summary, by the name compare gives it.
+fs::path findSummary(const StudyRunRequest& request, const fs::path& work) {
+    const fs::path path = work / summaryFileName(request.comparisonName, request.model1, request.model2);
+    std::error_code error;
+    if (!fs::is_regular_file(path, error)) {
+        throw DocumentError("the comparison wrote no summary " + inQuotes(path.filename().string()) + " into " +
+                            inQuotes(work.string()));
     }
-    if (found.size() != 1) {
-        throw DocumentError("the comparison wrote " + std::to_string(found.size()) +
-                            " summary files instead of one into " + inQuotes(work.string()));
-    }
-    return found.front();
+    return path;
 }
 
 bool isStudyMapKey(const std::string& key) {
@@ -145,9 +150,9 @@ void moveFile(const fs::path& from, const fs::path& to) {
 // study's names, rewrites its summary to name them, and returns the outputs
 // with their sizes; the summary's timings are left out, so that the same
 // inputs always give the same files.
-Json placeOutputs(const PreprocessedRun& run, const std::string& label, const fs::path& work, const fs::path& folder,
-                  int64_t& voxels) {
-    const fs::path summaryPath = findSummary(work);
+Json placeOutputs(const PreprocessedRun& run, const StudyRunRequest& request, const std::string& label,
+                  const fs::path& work, const fs::path& folder, int64_t& voxels) {
+    const fs::path summaryPath = findSummary(request, work);
     Json summary = Json::parse(readTextFile(summaryPath.string()));
     fs::remove(summaryPath);
     voxels = summary.value("voxels_analysed", int64_t{-1});
@@ -222,7 +227,7 @@ RunOutcome runStudyParticipant(const PreprocessedRun& run, const StudyModels& mo
         }
         fs::create_directories(work);
         compare(request);
-        record["outputs"] = placeOutputs(run, label, work, folder, outcome.voxels);
+        record["outputs"] = placeOutputs(run, request, label, work, folder, outcome.voxels);
         record["voxels_analysed"] = outcome.voxels;
         outcome.state = RunOutcome::State::Done;
     } catch (const std::exception& error) {

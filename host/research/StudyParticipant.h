@@ -27,11 +27,16 @@ struct StudyRunRequest {
     std::string bold, confounds, events, mask;
     std::string model1, model2;
     std::string outputFolder;
+    // RUN in the comparison's own file names: the bold file's stem, or "run"
+    // where names holding that stem twice would outgrow a file name (the study
+    // renames every output but the designs' and cleaned runs' files).
+    std::string comparisonName;
 };
 
-// Compares one run, writing into request.outputFolder the maps and a file
-// whose name ends in "summary.json" that lists them. Throws on any failure;
-// the exception's message becomes the run's error.
+// Compares one run, writing into request.outputFolder the maps and the summary
+// that lists them, named as compare names it (summaryFileName in
+// ComparisonNames.h). Throws on any failure; the exception's message becomes
+// the run's error.
 using RunComparison = std::function<void(const StudyRunRequest&)>;
 
 struct RunOutcome {

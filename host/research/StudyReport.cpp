@@ -303,6 +303,37 @@ std::string warningList(const StudyGroup& group, const std::vector<std::string>&
     return html.str();
 }
 
+std::string runCount(std::size_t count) { return std::to_string(count) + (count == 1 ? " run" : " runs"); }
+
+// Nothing to decide on: says why, and where each failed run's error is.
+std::string noResultDecision(const StudyGroup& group) {
+    const std::size_t runs = group.rows.size();
+    const std::size_t failed = group.failedRuns();
+    const std::size_t notRun = group.runsNotDone() - failed;
+    const std::size_t withoutMedian = runs - group.runsNotDone();
+    if (runs == 0) return "No run was selected, so nothing is decided.";
+    std::string why;
+    if (failed == runs) {
+        why = runs == 1 ? "the run failed" : "all " + runCount(runs) + " failed";
+    } else if (notRun == runs) {
+        why = runs == 1 ? "the run has not run" : "none of the " + runCount(runs) + " has run";
+    } else {
+        std::vector<std::string> parts;
+        if (failed > 0) parts.push_back(runCount(failed) + " failed");
+        if (notRun > 0) parts.push_back(runCount(notRun) + (notRun == 1 ? " has" : " have") + " not run");
+        if (withoutMedian > 0) parts.push_back(runCount(withoutMedian) + " gave no median tSNR gain");
+        for (std::size_t i = 0; i < parts.size(); ++i) {
+            why += (i == 0 ? "" : i + 1 == parts.size() ? " and " : ", ") + parts[i];
+        }
+        why += " (of " + runCount(runs) + ")";
+    }
+    return "No run has a result, so nothing is decided: " + why +
+           (failed > 0   ? "; each failed run's error is in the error column of group.tsv and under Warnings in the "
+                           "report."
+            : notRun > 0 ? "; run the participant level first."
+                         : ".");
+}
+
 std::string runsWithoutResult(std::size_t count) {
     return std::to_string(count) + (count == 1 ? " run has" : " runs have") + " no result";
 }
@@ -316,6 +347,7 @@ std::string studyDecision(const StudyGroup& group) {
         ++known;
         raised += *row.medianDeltaTsnr > 0.0;
     }
+    if (known == 0) return noResultDecision(group);
     return "Model 2 (" + group.models.model2 + ") raises the median tSNR over model 1 (" + group.models.model1 +
            ") in " + std::to_string(raised) + " of " + std::to_string(known) + " runs" +
            (known == group.rows.size() ? std::string(".") : "; " + runsWithoutResult(group.rows.size() - known) + ".");

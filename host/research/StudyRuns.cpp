@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "host/formats/HostErrors.h"
+#include "host/research/PrintableText.h"
 
 namespace corvantis {
 
@@ -104,7 +105,10 @@ PreprocessedRun describeRun(const fs::path& bold, const fs::path& root, const fs
     const BidsName name = parseBidsName(bold.filename().string());
     PreprocessedRun run;
     const std::string file = bold.filename().string();
-    run.id = file.substr(0, file.size() - std::string(kBoldEnding).size());
+    // The names the study makes from these are printable (PrintableText.h), so
+    // that a name in another encoding or holding a tab names its outputs,
+    // records and rows as it is listed.
+    run.id = printableText(file.substr(0, file.size() - std::string(kBoldEnding).size()));
     run.subject = name.label("sub");
     run.session = name.label("ses");
     run.task = name.label("task");
@@ -112,7 +116,7 @@ PreprocessedRun describeRun(const fs::path& bold, const fs::path& root, const fs
     run.space = name.label("space");
     // From the names as found, not from where links lead: a subject folder that
     // links elsewhere still gives sub-XX/func, never a path out of OUTPUT.
-    run.folder = bold.parent_path().lexically_relative(root).generic_string();
+    run.folder = printableText(bold.parent_path().lexically_relative(root).generic_string());
     run.bold = bold.string();
     const fs::path folder = bold.parent_path();
     // The confound table belongs to the run, not to a space.

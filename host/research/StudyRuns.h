@@ -27,6 +27,7 @@ struct BidsName {
 BidsName parseBidsName(const std::string& fileName);
 
 struct PreprocessedRun {
+    // id and folder are printable (PrintableText.h), as the study names its outputs.
     std::string id;                                 // the run's name: its file name before "_desc-preproc_bold"
     std::string subject, session, task, run, space; // labels, empty when absent
     std::string folder;                             // sub-XX[/ses-YY]/func, inside the dataset

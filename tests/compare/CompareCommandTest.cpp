@@ -1,8 +1,10 @@
 // The compare command end to end on a generated run with a pipeline-style
 // confounds table in raw scanner units, judged against an independent float64
 // reference in Python (statsmodels, scipy, nibabel).
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <iostream>
 #include <map>
 #include <memory>
@@ -36,6 +38,18 @@ std::string pythonMissing() {
         if (!pythonMissing().empty()) GTEST_SKIP() << pythonMissing(); \
     } while (false)
 
+// The summary in out, named after the run and the strategies: RUN_S1_vs_S2_summary.json.
+std::string summaryIn(const std::string& out) {
+    if (hosttest::fileExists(out)) {
+        for (const std::string& name : hosttest::filesIn(out)) {
+            if (name.size() > 13 && name.compare(name.size() - 13, 13, "_summary.json") == 0) return out + "/" + name;
+        }
+    }
+    return out + "/(no summary)";
+}
+
+json summaryOf(const std::string& out) { return json::parse(hosttest::readFile(summaryIn(out))); }
+
 class CompareCommand : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
@@ -62,8 +76,6 @@ protected:
         args.insert(args.end(), extra.begin(), extra.end());
         return hosttest::runProgram(hosttest::corvantisProgram(), args);
     }
-
-    static json summaryOf(const std::string& out) { return json::parse(hosttest::readFile(out + "/summary.json")); }
 
     // The "name value" lines of the reference script.
     static std::map<std::string, double> reference(const std::string& mode, const std::string& out,
@@ -236,7 +248,7 @@ TEST_F(CompareCommand, ModelOneFullerIsRefusedWithTheHintToSwap) {
     const Outcome ran = compare(out, "36P", "6P", {"--mask", input("mask.nii.gz")});
     EXPECT_EQ(ran.status, 1);
     EXPECT_NE(ran.err.find("swap"), std::string::npos) << ran.err;
-    EXPECT_FALSE(hosttest::fileExists(out + "/summary.json"));
+    EXPECT_FALSE(hosttest::fileExists(summaryIn(out)));
     EXPECT_TRUE(!hosttest::fileExists(out) || hosttest::filesIn(out).empty());
 }
 
@@ -483,7 +495,7 @@ TEST(CompareFmrRun, WritesMapsAndRunsInTheHostsFormats) {
                                              {"compare", "--run", run, "--confounds", confounds, "--model1",
                                               "trans_x,trans_y", "--model2", "6P", "--out", out, "--threshold", "100"});
     ASSERT_EQ(ran.status, 0) << ran.out << ran.err;
-    const json s = json::parse(hosttest::readFile(out + "/summary.json"));
+    const json s = summaryOf(out);
     EXPECT_EQ(s["voxels_analysed"], voxels);
     EXPECT_EQ(s["f_df"], json({4, 33}));
     for (const char* file :
@@ -494,6 +506,11 @@ TEST(CompareFmrRun, WritesMapsAndRunsInTheHostsFormats) {
     }
     EXPECT_EQ(s["maps"]["neglog10p"]["file"], "run_6P_Fval_diff_run_trans_x+trans_y_neglog10p.map");
     for (const std::string& name : hosttest::filesIn(out)) EXPECT_EQ(name.find(".nii"), std::string::npos) << name;
+    EXPECT_TRUE(hosttest::fileExists(out + "/run_trans_x+trans_y_vs_6P_summary.json"));
+    // Made under a short name, the cleaned run names its time courses by their real name.
+    const std::string cleaned = hosttest::readFile(out + "/run_min_confounds_of_run_6P.fmr");
+    EXPECT_NE(cleaned.find("run_min_confounds_of_run_6P.stc"), std::string::npos) << cleaned;
+    EXPECT_EQ(cleaned.find("model"), std::string::npos) << cleaned;
 }
 
 } // namespace
@@ -517,7 +534,7 @@ TEST(CompareShortRun, FewResidualDegreesOfFreedomAreWarnedAboutAndQIsHonoured) {
         ASSERT_EQ(ran.status, 0) << ran.err;
         EXPECT_NE(ran.out.find("Warning: model 2 leaves only 3 residual degrees of freedom"), std::string::npos)
             << ran.out;
-        summaries[q] = json::parse(hosttest::readFile(out + "/summary.json"));
+        summaries[q] = summaryOf(out);
     }
     const json& loose = summaries["0.05"];
     const json& strict = summaries["0.001"];
@@ -589,6 +606,174 @@ TEST_F(CompareCommand, ARepeatedColumnOfModel1IsLeftOutSoTheFTestIsMade) {
     EXPECT_EQ(s["f_df"], json({1, 91}));
     EXPECT_TRUE(s["maps"].contains("neglog10p"));
     EXPECT_LT(reference("fit", out)["p_ref_abs"], 1e-3);
+}
+
+} // namespace
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const char kPipelineRun[] =
+    "sub-01_ses-01_task-rest_acq-mb4_dir-PA_run-1_space-MNI152NLin2009cAsym_res-2_desc-preproc_bold";
+
+// A folder of that many bytes in its absolute path, made.
+std::string folderOfLength(const testsupport::TempDir& work, std::size_t length) {
+    std::string folder = work.file("o");
+    while (folder.size() < length) folder += (folder.size() % 60 == 0 ? "/" : "o");
+    folder.resize(length);
+    if (folder.back() == '/') folder.back() = 'o';
+    fs::create_directories(folder);
+    return folder;
+}
+
+// A pipeline's ordinary run name, twice in some outputs' names, in a folder of
+// 350 bytes: the plug-in's paths once outgrew the run header's 303 bytes.
+TEST_F(CompareCommand, APipelineRunNameWorksInAnOutputFolderOf350Bytes) {
+    SKIP_WITHOUT_PYTHON();
+    const testsupport::TempDir work;
+    const std::string run = work.file(std::string(kPipelineRun) + ".nii.gz");
+    fs::copy_file(input("run.nii.gz"), run);
+    const std::string out = folderOfLength(work, 350);
+    const Outcome ran = hosttest::runProgram(
+        hosttest::corvantisProgram(), {"compare", "--run", run, "--confounds", input("confounds.tsv"), "--model1",
+                                       "24P", "--model2", "36P", "--mask", input("mask.nii.gz"), "--out", out});
+    ASSERT_EQ(ran.status, 0) << ran.out << ran.err;
+    const std::string r = kPipelineRun;
+    const std::vector<std::string> expected = {r + "_24P.sdm",
+                                               r + "_24P.json",
+                                               r + "_36P.sdm",
+                                               r + "_36P.json",
+                                               r + "_min_confounds_of_" + r + "_24P.nii.gz",
+                                               r + "_min_confounds_of_" + r + "_36P.nii.gz",
+                                               r + "_24P_tSNR_residuals.nii.gz",
+                                               r + "_36P_tSNR_residuals.nii.gz",
+                                               r + "_36P_tSNR_diff_" + r + "_24P.nii.gz",
+                                               r + "_24P_R2adj.nii.gz",
+                                               r + "_36P_R2adj.nii.gz",
+                                               r + "_36P_R2adj_diff_" + r + "_24P.nii.gz",
+                                               r + "_36P_Fval_diff_" + r + "_24P.nii.gz",
+                                               r + "_36P_Fval_diff_" + r + "_24P_neglog10p.nii.gz",
+                                               r + "_24P_vs_36P_summary.json"};
+    std::vector<std::string> sortedExpected = expected;
+    std::sort(sortedExpected.begin(), sortedExpected.end());
+    std::vector<std::string> written = hosttest::filesIn(out);
+    std::sort(written.begin(), written.end());
+    EXPECT_EQ(written, sortedExpected) << "no working folder or staged name is left";
+    const json s = json::parse(hosttest::readFile(out + "/" + r + "_24P_vs_36P_summary.json"));
+    EXPECT_EQ(s["outputs"].back(), r + "_24P_vs_36P_summary.json");
+    EXPECT_EQ(s["outputs"].size(), expected.size());
+    EXPECT_EQ(s["maps"]["neglog10p"]["file"], r + "_36P_Fval_diff_" + r + "_24P_neglog10p.nii.gz");
+    EXPECT_EQ(s["model1"]["design"], r + "_24P.sdm");
+    EXPECT_EQ(s["voxels_analysed"], 108);
+    // The cleaned run holds the run cleaned, whatever name it was made under.
+    EXPECT_LT(reference("means", out)["mean_rel"], 1e-5);
+}
+
+// Two pairs of strategies in one folder: each keeps its own summary beside its maps.
+TEST_F(CompareCommand, TwoComparisonsInOneFolderKeepTheirOwnSummaries) {
+    SKIP_WITHOUT_PYTHON();
+    const testsupport::TempDir work;
+    const std::string out = work.file("out");
+    ASSERT_EQ(compare(out, "6P", "36P", {"--mask", input("mask.nii.gz")}).status, 0);
+    ASSERT_EQ(compare(out, "24P", "36P", {"--mask", input("mask.nii.gz")}).status, 0);
+    const json first = json::parse(hosttest::readFile(out + "/run_6P_vs_36P_summary.json"));
+    const json second = json::parse(hosttest::readFile(out + "/run_24P_vs_36P_summary.json"));
+    EXPECT_EQ(first["model1"]["strategy"], "6P");
+    EXPECT_EQ(second["model1"]["strategy"], "24P");
+    for (const json* s : {&first, &second}) {
+        for (const json& name : (*s)["outputs"]) {
+            EXPECT_TRUE(hosttest::fileExists(out + "/" + name.get<std::string>())) << name;
+        }
+    }
+    EXPECT_FALSE(hosttest::fileExists(out + "/summary.json"));
+}
+
+// A column named in Latin-1 once stopped the summary's writer after the maps
+// were in place; it is carried with its byte escaped, in the summary and in
+// the design's record alike.
+TEST_F(CompareCommand, ALatin1ColumnNameIsCarriedEscaped) {
+    SKIP_WITHOUT_PYTHON();
+    const testsupport::TempDir work;
+    std::istringstream table(hosttest::readFile(input("confounds.tsv")));
+    std::string latin1, line;
+    for (int row = 0; std::getline(table, line); ++row) {
+        latin1 += line + (row == 0 ? std::string("\tcaf\xe9") : "\t" + std::to_string(row % 7)) + "\n";
+    }
+    hosttest::writeFile(work.file("latin1.tsv"), latin1);
+    const std::string out = work.file("out");
+    const Outcome ran =
+        compare(out, "6P", "6P,caf\xe9", {"--mask", input("mask.nii.gz"), "--confounds", work.file("latin1.tsv")});
+    ASSERT_EQ(ran.status, 0) << ran.err;
+    const json s = json::parse(hosttest::readFile(out + "/run_6P_vs_6P+caf-_summary.json"));
+    const json& columns = s["model2"]["columns"];
+    EXPECT_NE(std::find(columns.begin(), columns.end(), json("caf\\xE9")), columns.end()) << columns.dump();
+    EXPECT_EQ(s["model2"]["strategy"], "6P,caf\\xE9");
+    const json record = json::parse(hosttest::readFile(out + "/run_6P+caf-.json"));
+    EXPECT_NE(record.dump().find("caf\\\\xE9"), std::string::npos) << record.dump();
+}
+
+// A run file named in Latin-1: its outputs are named after the printable name.
+TEST_F(CompareCommand, ALatin1RunNameNamesTheOutputsEscaped) {
+    SKIP_WITHOUT_PYTHON();
+    const testsupport::TempDir work;
+    const std::string run = work.file("caf\xe9.nii.gz");
+    fs::copy_file(input("run.nii.gz"), run);
+    const std::string out = work.file("out");
+    const Outcome ran = hosttest::runProgram(
+        hosttest::corvantisProgram(), {"compare", "--run", run, "--confounds", input("confounds.tsv"), "--model1", "6P",
+                                       "--model2", "24P", "--mask", input("mask.nii.gz"), "--out", out});
+    ASSERT_EQ(ran.status, 0) << ran.err;
+    const json s = json::parse(hosttest::readFile(out + "/caf\\xE9_6P_vs_24P_summary.json"));
+    EXPECT_EQ(s["run"], work.file("caf\\xE9.nii.gz"));
+    for (const json& name : s["outputs"]) EXPECT_TRUE(hosttest::fileExists(out + "/" + name.get<std::string>()));
+}
+
+// The last move fails (a folder holds the summary's name): every file moved
+// before it goes back, and an earlier output it replaced is there again.
+TEST_F(CompareCommand, AFailureWhileMovingIntoPlaceLeavesTheFolderAsItWas) {
+    SKIP_WITHOUT_PYTHON();
+    const testsupport::TempDir work;
+    const std::string out = work.file("out");
+    fs::create_directories(out + "/run_6P_vs_24P_summary.json");
+    hosttest::writeFile(out + "/run_6P_vs_24P_summary.json/kept", "kept");
+    hosttest::writeFile(out + "/run_6P.sdm", "an earlier design");
+    const Outcome ran = compare(out, "6P", "24P", {"--mask", input("mask.nii.gz")});
+    EXPECT_EQ(ran.status, 1);
+    EXPECT_NE(ran.err.find("run_6P_vs_24P_summary.json\": a folder of that name is in the way"), std::string::npos)
+        << ran.err;
+    std::vector<std::string> left = hosttest::filesIn(out);
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{"run_6P.sdm", "run_6P_vs_24P_summary.json"}));
+    EXPECT_EQ(hosttest::readFile(out + "/run_6P.sdm"), "an earlier design");
+    EXPECT_EQ(hosttest::readFile(out + "/run_6P_vs_24P_summary.json/kept"), "kept");
+}
+
+} // namespace
+
+namespace {
+
+// A run name that, twice in an output's name, outgrows a file name: refused
+// before anything runs, naming the output, and the folder is left empty.
+TEST_F(CompareCommand, ARunNameTooLongForItsOutputsIsRefusedBeforeAnythingRuns) {
+    SKIP_WITHOUT_PYTHON();
+    const testsupport::TempDir work;
+    const std::string stem = "sub-01_acq-" + std::string(120, 'x') + "_bold";
+    const std::string run = work.file(stem + ".nii.gz");
+    std::filesystem::copy_file(input("run.nii.gz"), run);
+    const std::string out = work.file("out");
+    const Outcome ran = hosttest::runProgram(
+        hosttest::corvantisProgram(), {"compare", "--run", run, "--confounds", input("confounds.tsv"), "--model1", "6P",
+                                       "--model2", "24P", "--mask", input("mask.nii.gz"), "--out", out});
+    EXPECT_EQ(ran.status, 1);
+    EXPECT_NE(ran.err.find("\"" + stem + "_min_confounds_of_" + stem +
+                           "_6P.nii.gz\" would have 300 bytes in its name, "
+                           "more than the 255 that \"" +
+                           out + "\" takes; give the run a shorter file name"),
+              std::string::npos)
+        << ran.err;
+    EXPECT_TRUE(hosttest::filesIn(out).empty());
+    EXPECT_EQ(ran.out.find("Comparing"), std::string::npos) << "refused before the plug-in runs";
 }
 
 } // namespace

@@ -6,7 +6,7 @@
       inside MASK with statsmodels' OLS and prints the largest deviations of
       the maps: tsnr_rel (tSNR, relative), r2adj_abs (adjusted R squared,
       absolute), f_rel (F, relative), p_rel (-log10 p against scipy's F
-      distribution at the F map's values and summary.json's df, relative),
+      distribution at the F map's values and the summary's df, relative),
       p_ref_abs (-log10 p against scipy at the reference's own F on the
       designs' ranks, absolute).
   reference_fit.py table OUT RUN MASK TABLE COLUMNS1 COLUMNS2
@@ -21,6 +21,7 @@
   reference_fit.py means OUT RUN MASK
       prints mean_rel: the largest relative difference, over the voxels inside
       MASK, between each cleaned run's temporal mean and the run's."""
+import glob
 import json
 import sys
 
@@ -97,7 +98,8 @@ def table_test(out, run, inside, summary, table_path, columns1, columns2):
 
 def main():
     mode, out, run_path, mask_path = sys.argv[1:5]
-    summary = json.load(open(out + "/summary.json"))
+    (summary_path,) = glob.glob(out + "/*_summary.json")
+    summary = json.load(open(summary_path))
     run = np.asarray(nibabel.load(run_path).dataobj, dtype=np.float32).astype(np.float64)
     inside = np.asarray(nibabel.load(mask_path).dataobj) != 0
     if mode == "table":

@@ -151,6 +151,21 @@ TEST(HostWarnings, CountsEveryWarningLineWrittenToTheStreamAndPassesItOn) {
               "Corvantis: warning: in pieces\nafter\n");
 }
 
+// A failure's message carries the warnings' own texts, however they were written.
+TEST(HostWarnings, KeepsTheTextOfEveryWarningLine) {
+    std::ostringstream out;
+    corvantis::HostWarnings warnings(out);
+    warnings.warn("cannot save \"a.map\": disk full");
+    out << "Corvantis: warning: from the services\n"
+        << "not one: Corvantis: warning: inside a line\n";
+    out << "Corvantis: warn"
+        << "ing: in "
+        << "pieces\n";
+    out << "Corvantis: warning: not ended yet";
+    EXPECT_EQ(warnings.messages(),
+              (std::vector<std::string>{"cannot save \"a.map\": disk full", "from the services", "in pieces"}));
+}
+
 TEST(SetValues, AnUndeclaredNameIsAUsageMistakeListingTheDeclaredOnes) {
     Scenario s;
     const Outcome o = s.run({"--set", "tsnr1=0"});

@@ -12,6 +12,7 @@
 #include "host/formats/HostErrors.h"
 #include "host/formats/NiftiImage.h"
 #include "host/formats/NiftiWriter.h"
+#include "host/research/ComparisonNames.h"
 
 namespace studytest {
 
@@ -89,7 +90,8 @@ void compare(const corvantis::StudyRunRequest& request) {
     const std::string design = "designs of " + request.model1 + " and " + request.model2 + "\n";
     corvantis::writeFileAtomically(out / "model1.sdm", design.data(), design.size());
     const std::string text = summary.dump(2) + "\n";
-    corvantis::writeFileAtomically(out / "summary.json", text.data(), text.size());
+    const std::string name = corvantis::summaryFileName(request.comparisonName, request.model1, request.model2);
+    corvantis::writeFileAtomically(out / name, text.data(), text.size());
 }
 
 } // namespace

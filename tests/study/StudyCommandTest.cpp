@@ -4,6 +4,7 @@
 // report in a headless browser.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
@@ -480,6 +481,84 @@ TEST(StudyCommand, ABoldWhoseHeaderGivesNoTrIsTimedByItsSidecar) {
                                "\" gives a RepetitionTime"),
               std::string::npos)
         << untimed.err;
+}
+
+} // namespace
+
+namespace {
+
+// Renames every file of a run in its func folder: from's prefix becomes to's,
+// and a space label "MNI" becomes space.
+void renameRun(const std::string& func, const std::string& from, const std::string& to, const std::string& space) {
+    for (const fs::directory_entry& entry : fs::directory_iterator(func)) {
+        std::string name = entry.path().filename().string();
+        if (name.rfind(from + "_", 0) != 0) continue;
+        name = to + name.substr(from.size());
+        const std::size_t at = name.find("_space-MNI_");
+        if (at != std::string::npos) name.replace(at, 11, "_space-" + space + "_");
+        fs::rename(entry.path(), fs::path(func) / name);
+    }
+}
+
+// A pipeline's ordinary long run name, one in Latin-1 and one holding a tab,
+// in an output folder of 200 bytes: every run is compared, named printable,
+// and the listing and the group table keep one row per run.
+TEST(StudyCommand, RunsOfLongLatin1AndTabbedNamesAreComparedListedAndTabulated) {
+    GeneratedStudy s(false);
+    const std::string func1 = s.derivatives + "/sub-01/func", func2 = s.derivatives + "/sub-02/func";
+    renameRun(func1, "sub-01_task-rest_run-1", "sub-01_ses-01_task-rest_acq-mb4_dir-PA_run-1",
+              "MNI152NLin2009cAsym_res-2");
+    // Its stem, twice in the comparison's own names, would outgrow a file name; the study's names hold it once.
+    const std::string veryLong = "sub-01_task-rest_acq-" + std::string(100, 'x') + "_run-2";
+    renameRun(func1, "sub-01_task-rest_run-2", veryLong, "MNI");
+    renameRun(func2, "sub-02_task-rest_run-1", "sub-02_task-r\xe9st_run-1", "MNI");
+    renameRun(func2, "sub-02_task-rest_run-2", "sub-02_task-re\tst_run-2", "MNI");
+    std::string out = s.dir.file("results");
+    while (out.size() < 200) out += "/results";
+    out.resize(200);
+    const std::string longRun = "sub-01_ses-01_task-rest_acq-mb4_dir-PA_run-1_space-MNI152NLin2009cAsym_res-2";
+    const std::vector<std::string> ids = {longRun, veryLong + "_space-MNI", "sub-02_task-r\\xE9st_run-1_space-MNI",
+                                          "sub-02_task-re\\x09st_run-2_space-MNI"};
+
+    const hosttest::Outcome participant = study(s, out, "participant");
+    ASSERT_EQ(participant.status, 0) << participant.err;
+    for (const std::string& id : ids) {
+        const std::string record = hosttest::readFile(recordOf(out, id));
+        EXPECT_NE(record.find("\"status\": \"done\""), std::string::npos) << id << "\n" << record;
+    }
+    EXPECT_TRUE(fs::exists(out + "/sub-01/func/" + longRun + "_model-6Pvs24P_stat-F_statmap.nii.gz"));
+    EXPECT_TRUE(
+        fs::exists(out + "/sub-01/func/" + longRun + "_model-6Pvs24P_files/" + longRun + "_desc-preproc_bold_6P.sdm"));
+    EXPECT_TRUE(fs::exists(out + "/sub-01/func/" + ids[1] + "_model-6Pvs24P_files/run_6P.sdm"));
+
+    // The workflow's list: two cells a line, each record where it is listed, each run selectable by its listed name.
+    const hosttest::Outcome listed = study(s, out, "participant", {"--list-runs"});
+    ASSERT_EQ(listed.status, 0) << listed.err;
+    std::istringstream lines(listed.out);
+    std::vector<std::string> listedIds;
+    for (std::string line; std::getline(lines, line);) {
+        ASSERT_EQ(std::count(line.begin(), line.end(), '\t'), 1) << line;
+        listedIds.push_back(line.substr(0, line.find('\t')));
+        EXPECT_TRUE(fs::exists(out + "/" + line.substr(line.find('\t') + 1))) << line;
+    }
+    std::vector<std::string> sortedIds = ids;
+    std::sort(sortedIds.begin(), sortedIds.end());
+    EXPECT_EQ(listedIds, sortedIds);
+    const hosttest::Outcome one = study(s, out, "participant", {"--run-id", ids[3]});
+    EXPECT_EQ(one.status, 0) << one.err;
+    EXPECT_NE(one.err.find(ids[3] + ": outputs current, skipped"), std::string::npos) << one.err;
+
+    const hosttest::Outcome group = study(s, out, "group");
+    ASSERT_EQ(group.status, 0) << group.err;
+    EXPECT_NE(group.out.find("in 4 of 4 runs."), std::string::npos) << group.out;
+    std::istringstream table(hosttest::readFile(out + "/group.tsv"));
+    std::string header;
+    std::getline(table, header);
+    int rows = 0;
+    for (std::string row; std::getline(table, row); ++rows) {
+        EXPECT_EQ(std::count(row.begin(), row.end(), '\t'), std::count(header.begin(), header.end(), '\t')) << row;
+    }
+    EXPECT_EQ(rows, 4);
 }
 
 } // namespace

@@ -154,7 +154,7 @@ TEST(StudyGroup, CollectsEveryRunFailedAndNotRunOnesTooAndWritesTheTable) {
     EXPECT_EQ(lines[0].rfind("run_id\tsubject\tsession\ttask\trun\tspace\tstatus\tvolumes\t", 0), 0u) << lines[0];
     EXPECT_EQ(lines[2],
               "sub-01_task-rest_run-2_space-MNI\t01\tn/a\trest\t2\tMNI\tfailed\tn/a\tn/a\tn/a\tn/a\tn/a\t"
-              "n/a\tn/a\tn/a\tn/a\tn/a\tn/a\tn/a\tn/a\tn/a\tn/a\tn/a\tn/a\tn/a\tdisk on fire");
+              "n/a\tn/a\tn/a\tn/a\tn/a\tn/a\tn/a\tn/a\tn/a\tn/a\tn/a\tn/a\tn/a\tdisk\\x09on fire");
     EXPECT_EQ(lines[4].rfind("sub-02_task-rest_run-2_space-MNI\t02\tn/a\trest\t2\tMNI\tnot run\tn/a\t", 0), 0u)
         << lines[4];
     // A done run's numbers come from its summary.
@@ -171,7 +171,8 @@ TEST(StudyGroup, CollectsEveryRunFailedAndNotRunOnesTooAndWritesTheTable) {
                         "result."),
               std::string::npos);
     for (const auto& run : s.runs) EXPECT_NE(html.find(run.id), std::string::npos) << run.id;
-    EXPECT_NE(html.find("failed: disk\ton fire"), std::string::npos);
+    // The record carries the error printable, as every text the study writes.
+    EXPECT_NE(html.find("failed: disk\\x09on fire"), std::string::npos);
     EXPECT_NE(html.find("has not run"), std::string::npos);
     EXPECT_NE(html.find("data:image/png;base64,iVBORw0KGgo"), std::string::npos); // a PNG's signature
     EXPECT_EQ(html.find("http://"), html.find("http://www.w3.org/2000/svg"));     // nothing fetched
@@ -198,6 +199,49 @@ TEST(StudyGroup, NamesRunsBeyondTukeysFencesAsOutliers) {
     group.rows[2].medianDeltaTsnr = 100.0;
     corvantis::markOutliers(group);
     for (const auto& row : group.rows) EXPECT_TRUE(row.outlierIn.empty());
+}
+
+} // namespace
+
+namespace {
+
+// The comparison's summary is the one compare names after the run and the
+// models: another file ending in "summary.json" beside it is just kept.
+TEST(StudyParticipant, FindsTheSummaryByItsNameBesideAnotherSummaryFile) {
+    Study s;
+    const corvantis::RunComparison fake = studytest::fakeComparison();
+    const RunOutcome outcome = s.run(0, [&fake](const corvantis::StudyRunRequest& request) {
+        fake(request);
+        hosttest::writeFile(request.outputFolder + "/other_6P_vs_9P_summary.json", "{}\n");
+    });
+    ASSERT_EQ(outcome.state, RunOutcome::State::Done) << outcome.error;
+    EXPECT_TRUE(hosttest::fileExists(s.out(kPrefix) + "summary.json"));
+    EXPECT_EQ(hosttest::readFile(s.out(kPrefix) + "files/other_6P_vs_9P_summary.json"), "{}\n");
+}
+
+// Every run failed: the headline says so plainly and where the errors are.
+TEST(StudyReport, WithNoResultTheHeadlineSaysSoAndPointsToTheFailures) {
+    Study s;
+    const corvantis::StudyGroup unrun = corvantis::collectStudyGroup(s.runs, s.models, s.output);
+    EXPECT_EQ(corvantis::studyDecision(unrun),
+              "No run has a result, so nothing is decided: none of the 4 runs has run; run the participant level "
+              "first.");
+    ASSERT_EQ(s.run(0, [](const corvantis::StudyRunRequest&) { throw std::runtime_error("no disk"); }).state,
+              RunOutcome::State::Failed);
+    EXPECT_EQ(corvantis::studyDecision(corvantis::collectStudyGroup(s.runs, s.models, s.output)),
+              "No run has a result, so nothing is decided: 1 run failed and 3 runs have not run (of 4 runs); each "
+              "failed run's error is in the error column of group.tsv and under Warnings in the report.");
+    for (std::size_t i = 1; i < s.runs.size(); ++i) {
+        s.run(i, [](const corvantis::StudyRunRequest&) { throw std::runtime_error("no disk"); });
+    }
+    const corvantis::StudyGroup failed = corvantis::collectStudyGroup(s.runs, s.models, s.output);
+    const std::string decision = corvantis::studyDecision(failed);
+    EXPECT_EQ(decision,
+              "No run has a result, so nothing is decided: all 4 runs failed; each failed run's error is in the "
+              "error column of group.tsv and under Warnings in the report.");
+    const std::string html = corvantis::studyReportHtml(failed);
+    EXPECT_NE(html.find("<p class=\"verdict\">No run has a result"), std::string::npos);
+    EXPECT_EQ(html.find("0 of 0"), std::string::npos);
 }
 
 } // namespace
