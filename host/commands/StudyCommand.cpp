@@ -181,7 +181,8 @@ void listRuns(std::ostream& out, const std::vector<PreprocessedRun>& runs, const
             << "\t" << recordState(run, models, output);
         for (const std::string* input :
              {&run.bold, &run.confounds, &run.confoundsSidecar, &run.events, models.useMask ? &run.mask : nullptr}) {
-            out << "\t" << tableCell(input ? absoluteOrEmpty(*input) : std::string());
+            const std::string path = input ? absoluteOrEmpty(*input) : std::string();
+            out << "\t" << (path.empty() ? path : tableCell(path)); // empty: no such input
         }
         out << "\n";
     }

@@ -531,15 +531,18 @@ TEST(StudyCommand, RunsOfLongLatin1AndTabbedNamesAreComparedListedAndTabulated) 
         fs::exists(out + "/sub-01/func/" + longRun + "_model-6Pvs24P_files/" + longRun + "_desc-preproc_bold_6P.sdm"));
     EXPECT_TRUE(fs::exists(out + "/sub-01/func/" + ids[1] + "_model-6Pvs24P_files/run_6P.sdm"));
 
-    // The workflow's list: two cells a line, each record where it is listed, each run selectable by its listed name.
+    // The workflow's list: eight cells a line (name, record, its state, five inputs), each record where it is
+    // listed, each run selectable by its listed name.
     const hosttest::Outcome listed = study(s, out, "participant", {"--list-runs"});
     ASSERT_EQ(listed.status, 0) << listed.err;
     std::istringstream lines(listed.out);
     std::vector<std::string> listedIds;
     for (std::string line; std::getline(lines, line);) {
-        ASSERT_EQ(std::count(line.begin(), line.end(), '\t'), 1) << line;
+        ASSERT_EQ(std::count(line.begin(), line.end(), '\t'), 7) << line;
         listedIds.push_back(line.substr(0, line.find('\t')));
-        EXPECT_TRUE(fs::exists(out + "/" + line.substr(line.find('\t') + 1))) << line;
+        const std::size_t recordStart = line.find('\t') + 1;
+        EXPECT_TRUE(fs::exists(out + "/" + line.substr(recordStart, line.find('\t', recordStart) - recordStart)))
+            << line;
     }
     std::vector<std::string> sortedIds = ids;
     std::sort(sortedIds.begin(), sortedIds.end());
