@@ -11,10 +11,13 @@
 #include "host/commands/Command.h"
 #include "host/commands/CommandLine.h"
 #include "host/formats/AtomicFile.h"
+#include "host/core/ExecutablePath.h"
 #include "host/formats/HostErrors.h"
+#include "host/formats/WorkerThreads.h"
 #include "host/research/StudyComparison.h"
 #include "host/research/StudyGroup.h"
 #include "host/research/StudyOutputs.h"
+#include "host/research/StudyProcesses.h"
 #include "host/research/StudyReport.h"
 
 namespace corvantis {
@@ -28,7 +31,9 @@ const std::string& studyHelp() {
         std::string(R"(Usage: Corvantis study [--model1 STRATEGY] [--model2 STRATEGY] [--bids-dir RAW]
                        [--participant-label LABEL]... [--task LABEL]... [--space LABEL]...
                        [--run LABEL]... [--run-id RUN] [--no-mask] [--list-runs]
-                       [--keep-going] DERIVATIVES OUTPUT participant|group
+                       [--cleaned-runs none|model1|model2|both] [--jobs N]
+                       [--threads N] [--sync] [--keep-going]
+                       DERIVATIVES OUTPUT participant|group
 
 Compares two confound models on every run of a preprocessed study, as BIDS apps
 are called: DERIVATIVES is a preprocessing pipeline's derivatives folder,
@@ -40,12 +45,15 @@ with the confound table beside it (..._desc-confounds_timeseries.tsv and its
 one, and with --bids-dir the raw dataset's ..._events.tsv of the run. A run's
 name (RUN below) is its file name before "_desc-preproc_bold.nii.gz".
 
-participant  compares each selected run, one after another: builds both designs
-             from the strategies, checks them and runs the comparison. A run that
-             fails is recorded with its error and the others go on; the status is
-             then 1 (0 with --keep-going). A run whose outputs are complete and
-             current (same inputs, sizes and times, same models) is skipped, so a
-             stopped study resumes. One line per run, and a bar on a terminal.
+participant  compares each selected run, --jobs of them at once: builds both
+             designs from the strategies, checks them and runs the comparison. A
+             run that fails is recorded with its error and the others go on; the
+             status is then 1 (0 with --keep-going). A run whose record is current
+             (same inputs and sidecars by size and time, same model texts and
+             options, every output there with its recorded size and CRC-32) is
+             skipped, so a stopped study resumes and an output lost or cut short
+             since is made again. One line per run as it ends, and a bar on a
+             terminal.
 group        collects every selected run into OUTPUT/group.tsv and the page
              OUTPUT/report.html (self-contained: the decision, plots across runs,
              one row per run with pictures of its maps, every warning). The
@@ -53,9 +61,8 @@ group        collects every selected run into OUTPUT/group.tsv and the page
              is above 0; a run is an outlier beyond Tukey's fences of the runs.
              The status is 1 when a run failed or has not run (0 with --keep-going).
 
-Outputs, in OUTPUT/sub-XX/[ses-YY/]func/, named RUN_model-LABEL_... where LABEL
-is the two models' names joined by "vs", letters and digits only (24Pvs36P):
-)") + studyOutputsHelp() +
+Outputs, in OUTPUT/sub-XX/[ses-YY/]func/, named RUN_model-LABEL_...
+)") + modelLabelHelp() + studyOutputsHelp() +
         R"(and OUTPUT/dataset_description.json (a BIDS derivative dataset).
 
 group.tsv has one row per run, "n/a" where a value is missing:
@@ -74,6 +81,21 @@ Options:
   --list-runs                print each selected run's name and the path of its
                              record inside OUTPUT, tab-separated, one run a line,
                              and stop (the workflow's list of jobs)
+  --cleaned-runs WHICH       the runs cleaned of a model's confounds kept in
+                             RUN_model-LABEL_files/: none (the default), model1,
+                             model2 or both; the maps, summaries and the group's
+                             decision are the same whichever
+  --jobs N                   compare N runs at once, each in a process of its
+                             own (default: the machine's cores)
+  --threads N                read and write each run's .nii.gz with N threads
+                             (default: the machine's cores shared among the runs
+                             at once); the files are the same whatever N
+  --sync                     flush every output to disk before it is renamed
+                             into place, so that even a power loss cannot lose
+                             it; by default each is written whole and checked,
+                             then renamed (a killed run never leaves a cut file;
+                             after a power loss the record's checksums find a
+                             lost output, and the run is done again)
   --keep-going               a failed run leaves status 0: participant records it
                              for the group level, group still lists it; so that a
                              workflow engine goes on and keeps the report
@@ -90,7 +112,50 @@ Example:
 const std::vector<OptionSpec> kOptions = {
     {"model1", true},   {"model2", true},     {"bids-dir", true},   {"participant-label", true},
     {"task", true},     {"space", true},      {"run", true},        {"run-id", true},
-    {"no-mask", false}, {"list-runs", false}, {"keep-going", false}};
+    {"no-mask", false}, {"list-runs", false}, {"keep-going", false}, {"cleaned-runs", true},
+    {"jobs", true},     {"threads", true},    {"sync", false}};
+
+// The largest --jobs and --threads: far beyond any machine's gain, and they bound what a typo costs.
+constexpr int32_t kMaxCount = 1024;
+
+int countOf(const CommandLine& line, const std::string& name, int fallback) {
+    const std::optional<std::string> text = line.value(name);
+    if (!text) return fallback;
+    const std::optional<int32_t> value = parseInt32(*text);
+    if (!value || *value < 1 || *value > kMaxCount) {
+        throw UsageError("--" + name + " takes a whole number from 1 to " + std::to_string(kMaxCount) + ", not " +
+                         inQuotes(*text));
+    }
+    return *value;
+}
+
+// How the participant level runs: how many at once, with how many threads
+// each (0: shared out), and how its files are written.
+struct ParticipantSettings {
+    int jobs = 1;
+    int threads = 0;
+    Durability durability = Durability::Complete;
+};
+
+// The arguments that make this program compare exactly that run as this one would.
+std::vector<std::string> runArguments(const CommandLine& line, const std::string& derivatives,
+                                      const std::string& output, const StudyModels& models,
+                                      const PreprocessedRun& run, int threads) {
+    std::vector<std::string> args = {"study",       derivatives,   output,
+                                     "participant", "--run-id",    run.id,
+                                     "--jobs",      "1",           "--threads",
+                                     std::to_string(threads),       "--model1",    models.model1,
+                                     "--model2",    models.model2, "--cleaned-runs",
+                                     cleanedRunsText(models.cleanedRuns)};
+    if (const std::optional<std::string> raw = line.value("bids-dir")) {
+        args.push_back("--bids-dir");
+        args.push_back(*raw);
+    }
+    for (const char* flag : {"no-mask", "sync"}) {
+        if (line.has(flag)) args.push_back(std::string("--") + flag);
+    }
+    return args;
+}
 
 // Every value of a repeatable option, commas also separating values.
 std::vector<std::string> listed(const CommandLine& line, const std::string& name) {
@@ -110,15 +175,23 @@ bool sameFolder(const std::string& a, const std::string& b) {
 }
 
 int participantLevel(const std::vector<PreprocessedRun>& runs, const StudyModels& models, const std::string& output,
-                     const std::string& derivatives, bool keepGoing, const RunComparison& compare) {
+                     const std::string& derivatives, bool keepGoing, const ParticipantSettings& settings,
+                     const RunComparison& compare, const RunProcesses& processes) {
     writeStudyDescription(output, derivatives);
     StudyProgress progress(std::cerr, runs.size(), isatty(fileno(stderr)) != 0);
     std::vector<RunOutcome> failed;
-    progress.begin();
-    for (const PreprocessedRun& run : runs) {
-        const RunOutcome outcome = runStudyParticipant(run, models, output, compare);
+    const auto finished = [&](const RunOutcome& outcome) {
         progress.finished(outcome);
         if (outcome.state == RunOutcome::State::Failed) failed.push_back(outcome);
+    };
+    progress.begin();
+    if (settings.jobs > 1 && runs.size() > 1) {
+        runInProcesses(runs, models, output, processes, finished);
+    } else {
+        StudyWriting writing;
+        writing.threads = settings.threads > 0 ? settings.threads : machineThreads();
+        writing.durability = settings.durability;
+        for (const PreprocessedRun& run : runs) finished(runStudyParticipant(run, models, output, compare, writing));
     }
     progress.close();
     if (failed.empty()) return 0;
@@ -173,6 +246,17 @@ int runStudyCommand(const std::vector<std::string>& args, const RunComparison& c
     models.model1 = line.value("model1").value_or(models.model1);
     models.model2 = line.value("model2").value_or(models.model2);
     models.useMask = !line.has("no-mask");
+    if (const std::optional<std::string> cleaned = line.value("cleaned-runs")) {
+        const std::optional<CleanedRuns> choice = parseCleanedRuns(*cleaned);
+        if (!choice) {
+            throw UsageError("--cleaned-runs takes " + cleanedRunsChoices() + ", not " + inQuotes(*cleaned));
+        }
+        models.cleanedRuns = *choice;
+    }
+    ParticipantSettings settings;
+    settings.jobs = countOf(line, "jobs", machineThreads());
+    settings.threads = countOf(line, "threads", 0);
+    settings.durability = line.has("sync") ? Durability::Flushed : Durability::Complete;
     try {
         (void)modelLabel(models.model1, models.model2);
     } catch (const std::invalid_argument& e) {
@@ -196,7 +280,15 @@ int runStudyCommand(const std::vector<std::string>& args, const RunComparison& c
         return 0;
     }
     if (level == "participant") {
-        return participantLevel(runs, models, output, derivatives, line.has("keep-going"), compare);
+        RunProcesses processes;
+        processes.program = executablePath().string();
+        processes.jobs = settings.jobs;
+        processes.threads = settings.threads;
+        processes.arguments = [&](const PreprocessedRun& run, int threads) {
+            return runArguments(line, derivatives, output, models, run, threads);
+        };
+        return participantLevel(runs, models, output, derivatives, line.has("keep-going"), settings, compare,
+                                processes);
     }
     return groupLevel(runs, models, output, line.has("keep-going"));
 }

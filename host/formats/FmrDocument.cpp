@@ -207,15 +207,15 @@ std::string FmrDocument::savePath(const std::string& newPath, const std::string&
     return absolute;
 }
 
-void FmrDocument::saveAs(const std::string& newPath, const std::string& stcName) {
+void FmrDocument::saveAs(const std::string& newPath, const std::string& stcName, Durability durability) {
     const std::string absolute = savePath(newPath, stcName);
     FmrText newText = text_;
     newText.set("STCFile", stcName + ".stc");
     const fs::path stcPath = fs::path(absolute).parent_path() / (stcName + ".stc");
     // The time courses first: a saved .fmr never names a file that is not there yet.
-    writeFileAtomically(stcPath, [this](std::ostream& out) { timeCourses_.writeTo(out); });
+    writeFileAtomically(stcPath, [this](std::ostream& out) { timeCourses_.writeTo(out); }, durability);
     const std::string fmrText = newText.format();
-    writeFileAtomically(absolute, [&fmrText](std::ostream& out) { out << fmrText; });
+    writeFileAtomically(absolute, [&fmrText](std::ostream& out) { out << fmrText; }, durability);
     text_ = std::move(newText);
     path_ = absolute;
 }
