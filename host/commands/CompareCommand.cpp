@@ -129,9 +129,9 @@ nothing new); 2 for a mistake in the command line.
 )";
 
 const std::vector<OptionSpec> kOptions = {
-    {"run", true},  {"confounds", true}, {"events", true}, {"model1", true},          {"model2", true},  {"out", true},
-    {"mask", true}, {"threshold", true}, {"fdr-q", true},  {"no-standardize", false}, {"threads", true},
-    {"cleaned-runs", true}, {"sync", false},
+    {"run", true},     {"confounds", true},    {"events", true},    {"model1", true}, {"model2", true},
+    {"out", true},     {"mask", true},         {"threshold", true}, {"fdr-q", true},  {"no-standardize", false},
+    {"threads", true}, {"cleaned-runs", true}, {"sync", false},
 };
 
 std::string required(const CommandLine& line, const std::string& name) {

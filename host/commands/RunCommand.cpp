@@ -153,7 +153,7 @@ const std::vector<OptionSpec> kOptions = {
     {"plugin", true},     {"fmr", true},           {"set", true},         {"open-file", true}, {"host-version", true},
     {"trace", true},      {"document-type", true}, {"document-id", true}, {"map-null", false}, {"map-dims", true},
     {"read-only", false}, {"without", true},       {"nifti", false},      {"strict", false},   {"host-formats", false},
-    {"no-gzip", false},   {"threads", true},       {"timing", false},      {"sync", false},
+    {"no-gzip", false},   {"threads", true},       {"timing", false},     {"sync", false},
 };
 
 // The exit status of a run that gave a warning under --strict.

@@ -10,8 +10,8 @@
 
 #include "host/commands/Command.h"
 #include "host/commands/CommandLine.h"
-#include "host/formats/AtomicFile.h"
 #include "host/core/ExecutablePath.h"
+#include "host/formats/AtomicFile.h"
 #include "host/formats/HostErrors.h"
 #include "host/formats/WorkerThreads.h"
 #include "host/research/StudyComparison.h"
@@ -62,7 +62,8 @@ group        collects every selected run into OUTPUT/group.tsv and the page
              The status is 1 when a run failed or has not run (0 with --keep-going).
 
 Outputs, in OUTPUT/sub-XX/[ses-YY/]func/, named RUN_model-LABEL_...
-)") + modelLabelHelp() + studyOutputsHelp() +
+)") + modelLabelHelp() +
+        studyOutputsHelp() +
         R"(and OUTPUT/dataset_description.json (a BIDS derivative dataset).
 
 group.tsv has one row per run, "n/a" where a value is missing:
@@ -110,8 +111,8 @@ Example:
 }
 
 const std::vector<OptionSpec> kOptions = {
-    {"model1", true},   {"model2", true},     {"bids-dir", true},   {"participant-label", true},
-    {"task", true},     {"space", true},      {"run", true},        {"run-id", true},
+    {"model1", true},   {"model2", true},     {"bids-dir", true},    {"participant-label", true},
+    {"task", true},     {"space", true},      {"run", true},         {"run-id", true},
     {"no-mask", false}, {"list-runs", false}, {"keep-going", false}, {"cleaned-runs", true},
     {"jobs", true},     {"threads", true},    {"sync", false}};
 
@@ -139,14 +140,16 @@ struct ParticipantSettings {
 
 // The arguments that make this program compare exactly that run as this one would.
 std::vector<std::string> runArguments(const CommandLine& line, const std::string& derivatives,
-                                      const std::string& output, const StudyModels& models,
-                                      const PreprocessedRun& run, int threads) {
-    std::vector<std::string> args = {"study",       derivatives,   output,
-                                     "participant", "--run-id",    run.id,
-                                     "--jobs",      "1",           "--threads",
-                                     std::to_string(threads),       "--model1",    models.model1,
-                                     "--model2",    models.model2, "--cleaned-runs",
-                                     cleanedRunsText(models.cleanedRuns)};
+                                      const std::string& output, const StudyModels& models, const PreprocessedRun& run,
+                                      int threads) {
+    std::vector<std::string> args = {"study",          derivatives,
+                                     output,           "participant",
+                                     "--run-id",       run.id,
+                                     "--jobs",         "1",
+                                     "--threads",      std::to_string(threads),
+                                     "--model1",       models.model1,
+                                     "--model2",       models.model2,
+                                     "--cleaned-runs", cleanedRunsText(models.cleanedRuns)};
     if (const std::optional<std::string> raw = line.value("bids-dir")) {
         args.push_back("--bids-dir");
         args.push_back(*raw);

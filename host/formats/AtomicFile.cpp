@@ -150,8 +150,7 @@ private:
 
 } // namespace
 
-AtomicFile::AtomicFile(fs::path target, Durability durability)
-    : target_(std::move(target)), durability_(durability) {
+AtomicFile::AtomicFile(fs::path target, Durability durability) : target_(std::move(target)), durability_(durability) {
     if (target_.filename().empty()) {
         throw SaveError("cannot create " + inQuotes(target_.string()) + ": it names no file");
     }
@@ -181,7 +180,9 @@ AtomicFile::AtomicFile(fs::path target, Durability durability)
 AtomicFile::~AtomicFile() { abandon(); }
 
 AtomicFile::AtomicFile(AtomicFile&& other) noexcept
-    : target_(std::move(other.target_)), temporary_(std::move(other.temporary_)), descriptor_(other.descriptor_),
+    : target_(std::move(other.target_)),
+      temporary_(std::move(other.temporary_)),
+      descriptor_(other.descriptor_),
       durability_(other.durability_) {
     other.temporary_.clear();
     other.descriptor_ = -1;
@@ -247,8 +248,7 @@ void AtomicFile::commit() {
     temporary_.clear();
 }
 
-void writeFileAtomically(const fs::path& path, const std::function<void(std::ostream&)>& write,
-                         Durability durability) {
+void writeFileAtomically(const fs::path& path, const std::function<void(std::ostream&)>& write, Durability durability) {
     AtomicFile file(path, durability);
     AtomicFileBuffer buffer(file);
     std::ostream out(&buffer);

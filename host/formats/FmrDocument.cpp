@@ -213,9 +213,11 @@ void FmrDocument::saveAs(const std::string& newPath, const std::string& stcName,
     newText.set("STCFile", stcName + ".stc");
     const fs::path stcPath = fs::path(absolute).parent_path() / (stcName + ".stc");
     // The time courses first: a saved .fmr never names a file that is not there yet.
-    writeFileAtomically(stcPath, [this](std::ostream& out) { timeCourses_.writeTo(out); }, durability);
+    writeFileAtomically(
+        stcPath, [this](std::ostream& out) { timeCourses_.writeTo(out); }, durability);
     const std::string fmrText = newText.format();
-    writeFileAtomically(absolute, [&fmrText](std::ostream& out) { out << fmrText; }, durability);
+    writeFileAtomically(
+        absolute, [&fmrText](std::ostream& out) { out << fmrText; }, durability);
     text_ = std::move(newText);
     path_ = absolute;
 }

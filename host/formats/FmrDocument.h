@@ -45,8 +45,7 @@ public:
 
     // Save as: writes stcName + ".stc" in newPath's folder and newPath naming it,
     // then carries newPath. Throws SaveError; the document is unchanged then.
-    void saveAs(const std::string& newPath, const std::string& stcName,
-                Durability durability = Durability::Complete);
+    void saveAs(const std::string& newPath, const std::string& stcName, Durability durability = Durability::Complete);
 
     // The absolute path a save as newPath would carry, after the checks saveAs
     // makes of both names. Throws SaveError.

@@ -39,7 +39,8 @@ std::string formatSdm(const DesignTable& design) {
 
 void writeSdmFile(const std::string& path, const DesignTable& design, Durability durability) {
     const std::string text = formatSdm(design);
-    writeFileAtomically(path, [&text](std::ostream& out) { out << text; }, durability);
+    writeFileAtomically(
+        path, [&text](std::ostream& out) { out << text; }, durability);
 }
 
 } // namespace corvantis

@@ -356,7 +356,8 @@ std::string writeNegLog10PMap(const MapImage& map, const FmrDocument& run, const
         return path;
     }
     const std::string path = stem.string() + ".map";
-    writeFileAtomically(path, [&map](std::ostream& out) { map.writeTo(out); }, options.durability);
+    writeFileAtomically(
+        path, [&map](std::ostream& out) { map.writeTo(out); }, options.durability);
     return path;
 }
 
@@ -534,7 +535,8 @@ std::optional<CleanedRuns> parseCleanedRuns(const std::string& text) {
 
 std::string cleanedRunsChoices() {
     std::string texts;
-    for (const CleanedRunsChoice& entry : kCleanedRunsTable) texts += (texts.empty() ? "" : "|") + std::string(entry.text);
+    for (const CleanedRunsChoice& entry : kCleanedRunsTable)
+        texts += (texts.empty() ? "" : "|") + std::string(entry.text);
     return texts;
 }
 

@@ -45,10 +45,10 @@ struct CompareRequest {
     std::optional<float> threshold;
     double fdrQ = 0.05;
     bool standardize = true;
-    int threads = 1;    // reading and writing .nii.gz
+    int threads = 1; // reading and writing .nii.gz
     CleanedRuns cleanedRuns;
     Durability durability = Durability::Complete; // of every file written
-    std::string plugin; // the plug-in library; empty for the one beside the program
+    std::string plugin;                           // the plug-in library; empty for the one beside the program
 };
 
 struct CompareResult {

@@ -66,7 +66,8 @@ std::string modelLabelHelp() {
            "characters than letters and digits (24P,global_signal) keeps only those, and\n"
            "the label then ends in \"h\" and the CRC-32 of both exact texts in 8 hex digits\n"
            "(" +
-           modelLabel("24P,global_signal", "36P") + "), so that strategies told apart by\n"
+           modelLabel("24P,global_signal", "36P") +
+           "), so that strategies told apart by\n"
            "those characters alone (24P,global_signal*) never share outputs.\n";
 }
 

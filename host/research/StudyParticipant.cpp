@@ -59,8 +59,8 @@ std::string runSidecarPath(const std::string& bold) {
 Json inputIdentities(const StudyRunRequest& request) {
     Json inputs = Json::array();
     const std::string confoundsSidecar = request.confounds.empty() ? "" : sidecarPathOfTable(request.confounds);
-    for (const std::string& path :
-         {request.bold, runSidecarPath(request.bold), request.confounds, confoundsSidecar, request.events, request.mask}) {
+    for (const std::string& path : {request.bold, runSidecarPath(request.bold), request.confounds, confoundsSidecar,
+                                    request.events, request.mask}) {
         if (!path.empty()) inputs.push_back(identityOf(path));
     }
     return inputs;
@@ -82,9 +82,8 @@ StudyRunRequest requestFor(const PreprocessedRun& run, const StudyModels& models
 }
 
 Json optionsOf(const StudyRunRequest& request) {
-    return {{"model1", request.model1},
-            {"model2", request.model2},
-            {"cleaned_runs", cleanedRunsText(request.cleanedRuns)}};
+    return {
+        {"model1", request.model1}, {"model2", request.model2}, {"cleaned_runs", cleanedRunsText(request.cleanedRuns)}};
 }
 
 fs::path runFolder(const PreprocessedRun& run, const std::string& outputRoot) {

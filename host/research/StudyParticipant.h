@@ -24,7 +24,7 @@ namespace corvantis {
 struct StudyModels {
     std::string model1 = "24P";
     std::string model2 = "36P";
-    bool useMask = true;                    // the run's brain mask when it has one
+    bool useMask = true;                   // the run's brain mask when it has one
     CleanedRuns cleanedRuns{false, false}; // the cleaned runs kept among the outputs
 };
 

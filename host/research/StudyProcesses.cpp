@@ -107,8 +107,8 @@ std::string endOfProcess(int status) {
     return "the run's process ended with status " + std::to_string(WIFEXITED(status) ? WEXITSTATUS(status) : -1);
 }
 
-RunOutcome outcomeOf(const PreprocessedRun& run, const StudyModels& models, const std::string& outputRoot,
-                     int status, const ProcessLog& log) {
+RunOutcome outcomeOf(const PreprocessedRun& run, const StudyModels& models, const std::string& outputRoot, int status,
+                     const ProcessLog& log) {
     const std::optional<RunOutcome> recorded = recordedOutcome(run, models, outputRoot);
     if (recorded && recorded->state == RunOutcome::State::Done) return *recorded;
     if (recorded && !WIFSIGNALED(status)) return *recorded;

@@ -327,7 +327,8 @@ TEST(StudyCommand, ModelsThatAreNotNestedGetNoFMapAndTheReportSaysSo) {
                                      kRuns[0], "--model1",    "wm_csf", "--model2",    "6P"};
     const hosttest::Outcome participant = hosttest::runProgram(hosttest::corvantisProgram(), args);
     ASSERT_EQ(participant.status, 0) << participant.err;
-    const std::string prefix = out + "/sub-01/func/" + kRuns[0] + "_model-" + corvantis::modelLabel("wm_csf", "6P") + "_";
+    const std::string prefix =
+        out + "/sub-01/func/" + kRuns[0] + "_model-" + corvantis::modelLabel("wm_csf", "6P") + "_";
     EXPECT_FALSE(fs::exists(prefix + "stat-F_statmap.nii.gz"));
     EXPECT_TRUE(fs::exists(prefix + "desc-model2minus1_stat-tsnr_statmap.nii.gz"));
     args[3] = "group";
@@ -400,8 +401,7 @@ TEST(StudyJobs, AnOutputCutShortAfterTheStudyIsMadeAgainOnTheNextRun) {
     const hosttest::Outcome again = study(s, out, "participant");
     ASSERT_EQ(again.status, 0) << again.err;
     EXPECT_NE(again.err.find("Corvantis: " + kRuns[2] + ": "), std::string::npos);
-    EXPECT_EQ(again.err.find("Corvantis: " + kRuns[2] + ": outputs current, skipped"), std::string::npos)
-        << again.err;
+    EXPECT_EQ(again.err.find("Corvantis: " + kRuns[2] + ": outputs current, skipped"), std::string::npos) << again.err;
     for (const std::string& run : {kRuns[0], kRuns[1], kRuns[3]}) {
         EXPECT_NE(again.err.find("Corvantis: " + run + ": outputs current, skipped\n"), std::string::npos) << again.err;
     }

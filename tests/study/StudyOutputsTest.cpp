@@ -9,9 +9,9 @@
 #include "host/commands/Command.h"
 #include "host/formats/FileChecksum.h"
 #include "host/research/RunComparison.h"
-#include "host/research/StudyProcesses.h"
 #include "host/research/StudyOutputs.h"
 #include "host/research/StudyParticipant.h"
+#include "host/research/StudyProcesses.h"
 
 namespace {
 
@@ -77,9 +77,9 @@ TEST(FileChecksum, IsTheCrc32OfZlibAndGzip) {
     EXPECT_EQ(sum->size, static_cast<int64_t>(bytes.size()));
     EXPECT_EQ(sum->crc32, corvantis::crc32Of(bytes.data(), bytes.size()));
     if (hostio::nibabelMissing().empty()) {
-        const hosttest::Outcome crc = hostio::runPython(
-            "import sys, zlib\nprint('%08x' % zlib.crc32(open(sys.argv[1], 'rb').read()), end='')\n",
-            {dir.file("data")});
+        const hosttest::Outcome crc =
+            hostio::runPython("import sys, zlib\nprint('%08x' % zlib.crc32(open(sys.argv[1], 'rb').read()), end='')\n",
+                              {dir.file("data")});
         EXPECT_EQ(corvantis::crc32Text(sum->crc32), crc.out);
     }
     EXPECT_FALSE(corvantis::fileChecksum(dir.file("missing")));

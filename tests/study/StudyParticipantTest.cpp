@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 
@@ -13,9 +14,11 @@
 #include "HostTestSupport.h"
 #include "Nibabel.h"
 #include "host/commands/CommandLine.h"
+#include "host/formats/WorkerThreads.h"
 #include "host/research/StudyDataset.h"
 #include "host/research/StudyGroup.h"
 #include "host/research/StudyOutputs.h"
+#include "host/research/StudyProcesses.h"
 #include "host/research/StudyReport.h"
 
 namespace {
@@ -212,7 +215,8 @@ namespace {
 using Json = nlohmann::ordered_json;
 
 Json recordOf(const Study& s, const std::string& label) {
-    return Json::parse(hosttest::readFile(s.out("sub-01/func/" + std::string(kRun) + "_model-" + label + "_record.json")));
+    return Json::parse(
+        hosttest::readFile(s.out("sub-01/func/" + std::string(kRun) + "_model-" + label + "_record.json")));
 }
 
 } // namespace
@@ -246,9 +250,9 @@ TEST(StudyRecord, ListsEveryInputWithItsUnixModificationTimeAndEveryOutputWithIt
     const Json record = recordOf(s, "24Pvs36P");
     EXPECT_EQ(record["version"], 2);
     EXPECT_EQ(record["options"], Json::parse(R"({"model1": "24P", "model2": "36P", "cleaned_runs": "none"})"));
-    const int64_t now = std::chrono::duration_cast<std::chrono::nanoseconds>(
-                            std::chrono::system_clock::now().time_since_epoch())
-                            .count();
+    const int64_t now =
+        std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::system_clock::now().time_since_epoch())
+            .count();
     std::vector<std::string> files;
     for (const Json& input : record["inputs"]) {
         files.push_back(fs::path(input["file"].get<std::string>()).filename().string());
@@ -329,9 +333,9 @@ TEST(StudyRecord, StrategiesThatDifferOnlyInOtherCharactersKeepOutputsOfTheirOwn
               "24P,global_signal*");
     const corvantis::StudyGroup group = corvantis::collectStudyGroup(s.runs, plain, s.output);
     ASSERT_EQ(group.rows[0].status, "done");
-    const Json summary = Json::parse(hosttest::readFile(
-        s.out("sub-01/func/" + std::string(kRun) + "_model-" + corvantis::modelLabel("24P", "24P,global_signal") +
-              "_summary.json")));
+    const Json summary =
+        Json::parse(hosttest::readFile(s.out("sub-01/func/" + std::string(kRun) + "_model-" +
+                                             corvantis::modelLabel("24P", "24P,global_signal") + "_summary.json")));
     EXPECT_EQ(summary["model2"]["strategy"], "24P,global_signal");
 }
 
@@ -344,4 +348,39 @@ TEST(StudyRecord, TheCleanedRunsKeptAreAnOptionOfTheRecord) {
     EXPECT_EQ(s.run(0, studytest::fakeComparison(&calls)).state, RunOutcome::State::Done);
     EXPECT_EQ(recordOf(s, "24Pvs36P")["options"]["cleaned_runs"], "model1");
     EXPECT_EQ(calls, 2);
+}
+
+TEST(StudyProcesses, ARunWhoseProcessCrashesFailsAloneWithWhatItLastSaid) {
+    Study s;
+    // Run 1 is done and current already: it is skipped without a process.
+    ASSERT_EQ(s.run(0, studytest::fakeComparison()).state, RunOutcome::State::Done);
+    corvantis::RunProcesses processes;
+    processes.program = "/bin/sh";
+    processes.jobs = 2;
+    std::vector<int> threadsGiven;
+    processes.arguments = [&](const corvantis::PreprocessedRun& run, int threads) {
+        threadsGiven.push_back(threads);
+        if (run.id == s.runs[1].id) {
+            return std::vector<std::string>{"-c", "echo 'Corvantis: reading the run' >&2; kill -SEGV $$"};
+        }
+        return std::vector<std::string>{"-c", "echo 'Corvantis: error: no space left' >&2; exit 1"};
+    };
+    std::vector<std::string> finished;
+    const std::vector<RunOutcome> outcomes = corvantis::runInProcesses(
+        s.runs, s.models, s.output, processes, [&](const RunOutcome& o) { finished.push_back(o.runId); });
+    ASSERT_EQ(outcomes.size(), 4u);
+    EXPECT_EQ(finished.size(), 4u);
+    EXPECT_EQ(finished.front(), s.runs[0].id);
+    EXPECT_EQ(outcomes[0].state, RunOutcome::State::Skipped);
+    EXPECT_EQ(outcomes[1].state, RunOutcome::State::Failed);
+    EXPECT_EQ(outcomes[1].error.rfind("the run's process was ended by signal " + std::to_string(SIGSEGV), 0), 0u)
+        << outcomes[1].error;
+    EXPECT_NE(outcomes[1].error.find("): reading the run"), std::string::npos) << outcomes[1].error;
+    for (std::size_t i = 2; i < 4; ++i) {
+        EXPECT_EQ(outcomes[i].runId, s.runs[i].id);
+        EXPECT_EQ(outcomes[i].state, RunOutcome::State::Failed);
+        EXPECT_EQ(outcomes[i].error, "the run's process ended with status 1: error: no space left");
+    }
+    // Three runs to do, two at once: each gets its share of the cores.
+    EXPECT_EQ(threadsGiven, std::vector<int>(3, corvantis::threadsPerRun(corvantis::machineThreads(), 2, 3)));
 }
