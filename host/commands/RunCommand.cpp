@@ -264,8 +264,12 @@ struct OpenedDocument {
 
 // A NIfTI run is saved as NIfTI only, unless asked for the host's formats too;
 // an .fmr run gets NIfTI copies with --nifti.
+Durability durabilityOf(const CommandLine& line) {
+    return line.has("sync") ? Durability::Flushed : Durability::Complete;
+}
+
 void chooseOutputs(const CommandLine& line, bool fromNifti, int threads, HostServices& services) {
-    const Durability durability = line.has("sync") ? Durability::Flushed : Durability::Complete;
+    const Durability durability = durabilityOf(line);
     if (!fromNifti && !line.has("nifti")) {
         SaveHooks hostFormatsOnly;
         hostFormatsOnly.durability = durability;
@@ -536,7 +540,7 @@ int runPlugin(const std::vector<std::string>& args) {
         times.read = reading.elapsed();
         if (tracePath) refuseOutputOverInput("--trace", *tracePath, runFiles(*fmr, *opened.document));
     }
-    Trace trace = tracePath ? Trace(*tracePath) : Trace();
+    Trace trace = tracePath ? Trace(*tracePath, durabilityOf(line)) : Trace();
     int status = 1;
     try {
         status = runWithDocument(line, simulation, settings, std::move(opened), trace, warnings, times);

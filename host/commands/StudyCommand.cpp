@@ -180,7 +180,7 @@ bool sameFolder(const std::string& a, const std::string& b) {
 int participantLevel(const std::vector<PreprocessedRun>& runs, const StudyModels& models, const std::string& output,
                      const std::string& derivatives, bool keepGoing, const ParticipantSettings& settings,
                      const RunComparison& compare, const RunProcesses& processes) {
-    writeStudyDescription(output, derivatives);
+    writeStudyDescription(output, derivatives, settings.durability);
     StudyProgress progress(std::cerr, runs.size(), isatty(fileno(stderr)) != 0);
     std::vector<RunOutcome> failed;
     const auto finished = [&](const RunOutcome& outcome) {
@@ -205,13 +205,13 @@ int participantLevel(const std::vector<PreprocessedRun>& runs, const StudyModels
 }
 
 int groupLevel(const std::vector<PreprocessedRun>& runs, const StudyModels& models, const std::string& output,
-               bool keepGoing) {
+               bool keepGoing, Durability durability) {
     const StudyGroup group = collectStudyGroup(runs, models, output);
     fs::create_directories(output);
     const std::string table = groupTableText(group);
-    writeFileAtomically(fs::path(output) / kGroupTableFile, table.data(), table.size());
+    writeFileAtomically(fs::path(output) / kGroupTableFile, table.data(), table.size(), durability);
     const std::string report = studyReportHtml(group);
-    writeFileAtomically(fs::path(output) / kGroupReportFile, report.data(), report.size());
+    writeFileAtomically(fs::path(output) / kGroupReportFile, report.data(), report.size(), durability);
     std::cout << studyDecision(group) << "\nWrote " << (fs::path(output) / kGroupTableFile).string() << " and "
               << (fs::path(output) / kGroupReportFile).string() << std::endl;
     const std::size_t notDone = group.runsNotDone();
@@ -293,7 +293,7 @@ int runStudyCommand(const std::vector<std::string>& args, const RunComparison& c
         return participantLevel(runs, models, output, derivatives, line.has("keep-going"), settings, compare,
                                 processes);
     }
-    return groupLevel(runs, models, output, line.has("keep-going"));
+    return groupLevel(runs, models, output, line.has("keep-going"), settings.durability);
 }
 
 extern const Command kStudyCommand = {"study", "compare two confound models on every run of a study, then report",

@@ -290,7 +290,7 @@ RunOutcome runStudyParticipant(const PreprocessedRun& run, const StudyModels& mo
     return outcome;
 }
 
-void writeStudyDescription(const std::string& outputRoot, const std::string& derivatives) {
+void writeStudyDescription(const std::string& outputRoot, const std::string& derivatives, Durability durability) {
     const Json description = {
         {"Name", "Confound model comparison"},
         {"BIDSVersion", "1.8.0"},
@@ -302,7 +302,7 @@ void writeStudyDescription(const std::string& outputRoot, const std::string& der
     const fs::path path = fs::path(outputRoot) / kStudyDescriptionFile;
     fs::create_directories(outputRoot);
     if (readJson(path) == std::optional<Json>(description)) return;
-    writeJson(path, description, Durability::Complete);
+    writeJson(path, description, durability);
 }
 
 StudyProgress::StudyProgress(std::ostream& out, std::size_t runs, bool terminal)

@@ -77,7 +77,8 @@ std::string runRecordPath(const PreprocessedRun& run, const StudyModels& models,
 
 // OUTPUT/dataset_description.json of a BIDS derivative dataset, unless present
 // with the same content. Throws SaveError.
-void writeStudyDescription(const std::string& outputRoot, const std::string& derivatives);
+void writeStudyDescription(const std::string& outputRoot, const std::string& derivatives,
+                           Durability durability = Durability::Complete);
 
 // One line per run on out ("Corvantis: RUN: 2.1 s, 1234 voxels analysed"),
 // and on a terminal a bar of the runs done below them, redrawn after each.
