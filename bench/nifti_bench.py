@@ -5,9 +5,12 @@ all seven maps and both cleaned runs) run by Corvantis and by the nibabel +
 numpy peer (peer_nibabel.py), one after the other on the same inputs, with the
 maps-only case and the uncompressed (.nii) case. Prints wall time per phase and
 their ratio, peak resident memory, and the processor time Corvantis spent per
-megabyte of NIfTI data read and written.
+megabyte of NIfTI data read and written. With --realistic it then does the
+whole job and the maps-only job on a run of today's pipelines' 2 mm template
+grid (97 x 115 x 97 voxels, 300 volumes: 1.3 GB as float32), which takes
+minutes and several GB of memory for the peer.
 
-Usage: nifti_bench.py BIN WORK   (BIN holds Corvantis; WORK is made or reused)
+Usage: nifti_bench.py BIN WORK [--realistic]   (BIN holds Corvantis; WORK is made or reused)
 """
 import os
 import re
@@ -21,7 +24,8 @@ import numpy as np
 
 from peer_numpy import mix, time_courses
 
-DIMS = (64, 64, 36)
+WHOLE_BRAIN = (64, 64, 36)
+TEMPLATE_2MM = (97, 115, 97)
 VOLUMES = 300
 HERE = os.path.dirname(os.path.abspath(__file__))
 
@@ -51,18 +55,26 @@ def regressors(n):
     return columns
 
 
-def make_inputs(corvantis, work):
+def make_inputs(corvantis, work, dims, plain):
+    """The run as .nii.gz (and .nii when plain), the table and both designs."""
     if os.path.exists(os.path.join(work, "m2.sdm")):
         return
     os.makedirs(work, exist_ok=True)
-    dx, dy, dz = DIMS
+    dx, dy, dz = dims
     Y = time_courses(dx, dy, dz, VOLUMES)  # volume-major, x fastest
-    data = Y.T.reshape(DIMS + (VOLUMES,), order="F")
+    data = Y.T.reshape(dims + (VOLUMES,), order="F")
     img = nib.Nifti1Image(data, np.diag([3.0, 3.0, 3.5, 1.0]))
     img.header.set_xyzt_units("mm", "sec")
     img.header.set_zooms((3.0, 3.0, 3.5, 2.0))
     nib.save(img, os.path.join(work, "run.nii.gz"))  # nibabel's default compression
-    nib.save(img, os.path.join(work, "run.nii"))
+    # The designs are made from a .nii of the run's length; for the large run only its header's worth.
+    design_run = os.path.join(work, "run.nii")
+    if plain:
+        nib.save(img, design_run)
+    else:
+        small = nib.Nifti1Image(np.zeros((2, 2, 2, VOLUMES), dtype=np.float32), img.affine, img.header)
+        nib.save(small, design_run)
+    del img, data, Y
     columns = regressors(VOLUMES)
     with open(os.path.join(work, "regressors.tsv"), "w") as table:
         table.write("\t".join(columns) + "\n")
@@ -72,7 +84,7 @@ def make_inputs(corvantis, work):
     full = [f"{kind}{k}" for kind in ("m", "d", "mm", "dd") for k in range(6)] + [f"drift{k}" for k in range(1, 6)]
     for name, confounds in (("m1.sdm", motion), ("m2.sdm", full)):
         subprocess.run([corvantis, "make-sdm", "--table", os.path.join(work, "regressors.tsv"), "--fmr",
-                        os.path.join(work, "run.nii"), "--interest", "box20,box30,box40,box50", "--confounds",
+                        design_run, "--interest", "box20,box30,box40,box50", "--confounds",
                         ",".join(confounds), "--output", os.path.join(work, name)], check=True,
                        stdout=subprocess.DEVNULL)
 
@@ -129,18 +141,18 @@ def peer_case(work, run, residuals):
     return phases, rss
 
 
-def main():
-    corvantis, work = os.path.abspath(os.path.join(sys.argv[1], "Corvantis")), os.path.abspath(sys.argv[2])
-    threads = os.cpu_count() or 1
+def job(corvantis, work, dims, threads, full):
+    """The cases on a run of those extents; full adds the .nii case and the rates."""
     with np.errstate(over="ignore"):  # the hash wraps, as meant
-        make_inputs(corvantis, work)
-    voxels = DIMS[0] * DIMS[1] * DIMS[2]
+        make_inputs(corvantis, work, dims, full)
+    voxels = dims[0] * dims[1] * dims[2]
     run_mb = voxels * VOLUMES * 4 / 1e6
-    print(f"NIfTI job: {DIMS[0]}x{DIMS[1]}x{DIMS[2]} voxels, {VOLUMES} volumes (float32 {run_mb:.0f} MB), "
+    print(f"NIfTI job: {dims[0]}x{dims[1]}x{dims[2]} voxels, {VOLUMES} volumes (float32 {run_mb:.0f} MB), "
           f"models of 11 and 34 predictors; Corvantis --threads {threads}, one run each")
     print(f"{'case':<26}{'phase':<9}{'Corvantis':>11}{'peer':>10}{'peer/Corvantis':>16}")
-    cases = [("whole job, .nii.gz", "run.nii.gz", True), ("maps only, .nii.gz", "run.nii.gz", False),
-             ("whole job, .nii", "run.nii", True)]
+    cases = [("whole job, .nii.gz", "run.nii.gz", True), ("maps only, .nii.gz", "run.nii.gz", False)]
+    if full:
+        cases.append(("whole job, .nii", "run.nii", True))
     memory = {}
     for label, run, residuals in cases:
         ours, our_rss = corvantis_case(corvantis, work, run, residuals, threads)
@@ -153,10 +165,13 @@ def main():
         if label == "whole job, .nii.gz":
             written_mb = (7 * (352 + voxels * 4) + 2 * (352 + voxels * VOLUMES * 4)) / 1e6
             gzip_rates = ((352 + voxels * VOLUMES * 4) / 1e6 / ours["cpu_read"], written_mb / ours["cpu_write"])
-    print("(the peer's .nii read is lazy: nibabel maps the file and reads it during its compare)")
+    if full:
+        print("(the peer's .nii read is lazy: nibabel maps the file and reads it during its compare)")
     print("peak resident memory (MB):")
     for label, (ours, theirs) in memory.items():
         print(f"  {label:<24}Corvantis {ours:7.0f} ({ours / run_mb:.2f}x the run's float32)   peer {theirs:7.0f}")
+    if not full:
+        return
     print(f".nii.gz per core (uncompressed MB per processor second, whole job): read {gzip_rates[0]:.0f} MB/s, "
           f"write {gzip_rates[1]:.0f} MB/s")
     # A cleaned run Corvantis wrote is in gzip members that say their length: inflated on every thread.
@@ -169,6 +184,15 @@ def main():
         reads.append(f"{count} thread{'s' if count > 1 else ''} {float(t.group(1)):.2f} s "
                      f"({run_mb / float(t.group(2)):.0f} MB/s per core)")
     print("reading a run Corvantis wrote (.nii.gz in gzip members): " + ", ".join(reads))
+
+
+def main():
+    corvantis, work = os.path.abspath(os.path.join(sys.argv[1], "Corvantis")), os.path.abspath(sys.argv[2])
+    threads = os.cpu_count() or 1
+    job(corvantis, work, WHOLE_BRAIN, threads, True)
+    if "--realistic" in sys.argv[3:]:
+        print()
+        job(corvantis, os.path.join(work, "template-2mm"), TEMPLATE_2MM, threads, False)
 
 
 if __name__ == "__main__":

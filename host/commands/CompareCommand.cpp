@@ -23,7 +23,7 @@ Usage:
   Corvantis compare --run RUN --confounds TABLE [--events EVENTS] [--tr SECONDS]
                     --model1 STRATEGY --model2 STRATEGY --out DIR
                     [--mask MASK] [--threshold auto|N] [--fdr-q Q] [--no-standardize]
-                    [--threads N]
+                    [--cleaned-runs none|model1|model2|both] [--threads N] [--sync]
 
 Builds a design for each strategy from the confounds table a preprocessing
 pipeline wrote for the run, checks both designs, fits both to every selected
@@ -95,6 +95,15 @@ Outputs:
   --out DIR             the folder everything is written into, made when
                         missing; earlier outputs of the same run and strategies
                         in it are replaced, inputs never
+  --cleaned-runs none|model1|model2|both
+                        which runs cleaned of a model's confounds are written
+                        (default both); the maps and the summary's numbers are
+                        the same whichever
+  --sync                flush every output to disk before it is renamed into
+                        place, so that even a power loss cannot lose it; by
+                        default each is written whole and checked, then renamed
+                        (a killed program never leaves a cut file, a power loss
+                        can lose the newest)
 In DIR (RUN is the run's name without .nii.gz, S1 and S2 the strategies as
 given, "," as "+"; files of a NIfTI run are .nii.gz, of an .fmr run .map and .fmr;
 a byte of RUN that is not UTF-8 or a control character is written \xNN):
@@ -135,9 +144,9 @@ nothing new); 2 for a mistake in the command line.
 )";
 
 const std::vector<OptionSpec> kOptions = {
-    {"run", true},  {"confounds", true}, {"events", true}, {"model1", true},          {"model2", true},  {"out", true},
-    {"mask", true}, {"threshold", true}, {"fdr-q", true},  {"no-standardize", false}, {"threads", true},
-    {"tr", true},
+    {"run", true},     {"confounds", true},    {"events", true},    {"model1", true}, {"model2", true},
+    {"out", true},     {"mask", true},         {"threshold", true}, {"fdr-q", true},  {"no-standardize", false},
+    {"threads", true}, {"cleaned-runs", true}, {"sync", false},     {"tr", true},
 };
 
 std::string required(const CommandLine& line, const std::string& name) {
@@ -196,6 +205,14 @@ int threadsOf(const CommandLine& line) {
     return *value;
 }
 
+CleanedRuns cleanedRunsOf(const CommandLine& line, CleanedRuns fallback) {
+    const std::optional<std::string> text = line.value("cleaned-runs");
+    if (!text) return fallback;
+    const std::optional<CleanedRuns> choice = parseCleanedRuns(*text);
+    if (!choice) throw UsageError("--cleaned-runs takes " + cleanedRunsChoices() + ", not " + inQuotes(*text));
+    return *choice;
+}
+
 void checkStrategy(const std::string& option, const std::string& text) {
     try {
         parseConfoundStrategy(text);
@@ -231,6 +248,8 @@ int compare(const std::vector<std::string>& args) {
     request.fdrQ = fdrQOf(line);
     request.standardize = !line.has("no-standardize");
     request.threads = threadsOf(line);
+    request.cleanedRuns = cleanedRunsOf(line, CleanedRuns{true, true});
+    request.durability = line.has("sync") ? Durability::Flushed : Durability::Complete;
     const CompareResult result = compareRun(request, std::cout);
     std::cout << "Summary: " << result.summaryPath << std::endl;
     return 0;

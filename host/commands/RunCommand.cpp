@@ -99,6 +99,10 @@ Output:
   --threads N           compress and decompress .nii.gz with N threads (1 to
                         1024; default: the machine's cores); the files are the
                         same whatever N (the plug-in itself runs on one thread)
+  --sync                flush every saved file to disk before it is renamed
+                        into place, so that even a power loss cannot lose it;
+                        by default each is written whole and checked, then
+                        renamed (a killed run never leaves a cut file)
   --timing              at the end, say on stderr how long reading the run, the
                         plug-in's work and its saves took, wall-clock and
                         processor time (all threads)
@@ -149,7 +153,7 @@ const std::vector<OptionSpec> kOptions = {
     {"plugin", true},     {"fmr", true},           {"set", true},         {"open-file", true}, {"host-version", true},
     {"trace", true},      {"document-type", true}, {"document-id", true}, {"map-null", false}, {"map-dims", true},
     {"read-only", false}, {"without", true},       {"nifti", false},      {"strict", false},   {"host-formats", false},
-    {"no-gzip", false},   {"threads", true},       {"timing", false},
+    {"no-gzip", false},   {"threads", true},       {"timing", false},     {"sync", false},
 };
 
 // The exit status of a run that gave a warning under --strict.
@@ -260,11 +264,21 @@ struct OpenedDocument {
 
 // A NIfTI run is saved as NIfTI only, unless asked for the host's formats too;
 // an .fmr run gets NIfTI copies with --nifti.
+Durability durabilityOf(const CommandLine& line) {
+    return line.has("sync") ? Durability::Flushed : Durability::Complete;
+}
+
 void chooseOutputs(const CommandLine& line, bool fromNifti, int threads, HostServices& services) {
-    if (!fromNifti && !line.has("nifti")) return;
+    const Durability durability = durabilityOf(line);
+    if (!fromNifti && !line.has("nifti")) {
+        SaveHooks hostFormatsOnly;
+        hostFormatsOnly.durability = durability;
+        services.setSaveHooks(hostFormatsOnly);
+        return;
+    }
 #ifdef QUORVEX_HOST_NIFTI
-    services.setSaveHooks(
-        niftiSaveHooks(NiftiOutputOptions{!line.has("no-gzip"), threads}, !fromNifti || line.has("host-formats")));
+    services.setSaveHooks(niftiSaveHooks(NiftiOutputOptions{!line.has("no-gzip"), threads, durability},
+                                         !fromNifti || line.has("host-formats")));
 #else
     static_cast<void>(threads);
     static_cast<void>(services);
@@ -526,7 +540,7 @@ int runPlugin(const std::vector<std::string>& args) {
         times.read = reading.elapsed();
         if (tracePath) refuseOutputOverInput("--trace", *tracePath, runFiles(*fmr, *opened.document));
     }
-    Trace trace = tracePath ? Trace(*tracePath) : Trace();
+    Trace trace = tracePath ? Trace(*tracePath, durabilityOf(line)) : Trace();
     int status = 1;
     try {
         status = runWithDocument(line, simulation, settings, std::move(opened), trace, warnings, times);

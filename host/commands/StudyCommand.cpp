@@ -10,13 +10,16 @@
 
 #include "host/commands/Command.h"
 #include "host/commands/CommandLine.h"
+#include "host/core/ExecutablePath.h"
 #include "host/formats/AtomicFile.h"
 #include "host/formats/HostErrors.h"
+#include "host/formats/WorkerThreads.h"
 #include "host/research/PrintableText.h"
 #include "host/research/StudyComparison.h"
 #include "host/research/StudyGroup.h"
 #include "host/research/StudyOutputs.h"
 #include "host/research/StudyPlacement.h"
+#include "host/research/StudyProcesses.h"
 #include "host/research/StudyReport.h"
 
 namespace corvantis {
@@ -30,7 +33,9 @@ const std::string& studyHelp() {
         std::string(R"(Usage: Corvantis study [--model1 STRATEGY] [--model2 STRATEGY] [--bids-dir RAW]
                        [--participant-label LABEL]... [--task LABEL]... [--space LABEL]...
                        [--run LABEL]... [--run-id RUN] [--no-mask] [--list-runs]
-                       [--keep-going] DERIVATIVES OUTPUT participant|group
+                       [--cleaned-runs none|model1|model2|both] [--jobs N]
+                       [--threads N] [--sync] [--keep-going]
+                       DERIVATIVES OUTPUT participant|group
 
 Compares two confound models on every run of a preprocessed study, as BIDS apps
 are called: DERIVATIVES is a preprocessing pipeline's derivatives folder,
@@ -49,12 +54,15 @@ are timed at the run's TR: its header's, or where the header says 0 (unknown)
 the "RepetitionTime" of its sidecar ..._desc-preproc_bold.json (the two must
 agree); a run with events and no TR known fails, naming both files.
 
-participant  compares each selected run, one after another: builds both designs
-             from the strategies, checks them and runs the comparison. A run that
-             fails is recorded with its error and the others go on; the status is
-             then 1 (0 with --keep-going). A run whose outputs are complete and
-             current (same inputs, sizes and times, same models) is skipped, so a
-             stopped study resumes. One line per run, and a bar on a terminal.
+participant  compares each selected run, --jobs of them at once: builds both
+             designs from the strategies, checks them and runs the comparison. A
+             run that fails is recorded with its error and the others go on; the
+             status is then 1 (0 with --keep-going). A run whose record is current
+             (same inputs and sidecars by size and time, same model texts and
+             options, every output there with its recorded size and CRC-32) is
+             skipped, so a stopped study resumes and an output lost or cut short
+             since is made again. One line per run as it ends, and a bar on a
+             terminal.
 group        collects every selected run into OUTPUT/group.tsv and the page
              OUTPUT/report.html (self-contained: the decision, plots across runs,
              one row per run with pictures of its maps, every warning). The
@@ -62,9 +70,9 @@ group        collects every selected run into OUTPUT/group.tsv and the page
              is above 0; a run is an outlier beyond Tukey's fences of the runs.
              The status is 1 when a run failed or has not run (0 with --keep-going).
 
-Outputs, in OUTPUT/sub-XX/[ses-YY/]func/, named RUN_model-LABEL_... where LABEL
-is the two models' names joined by "vs", letters and digits only (24Pvs36P):
-)") + studyOutputsHelp() +
+Outputs, in OUTPUT/sub-XX/[ses-YY/]func/, named RUN_model-LABEL_...
+)") + modelLabelHelp() +
+        studyOutputsHelp() +
         R"(and OUTPUT/dataset_description.json (a BIDS derivative dataset).
 
 group.tsv has one row per run, "n/a" where a value is missing:
@@ -88,6 +96,21 @@ Options:
                              "none" without one; then its inputs' absolute paths:
                              run, confound table, its .json, events, mask (empty
                              when there is none or with --no-mask)
+  --cleaned-runs WHICH       the runs cleaned of a model's confounds kept in
+                             RUN_model-LABEL_files/: none (the default), model1,
+                             model2 or both; the maps, summaries and the group's
+                             decision are the same whichever
+  --jobs N                   compare N runs at once, each in a process of its
+                             own (default: the machine's cores)
+  --threads N                read and write each run's .nii.gz with N threads
+                             (default: the machine's cores shared among the runs
+                             at once); the files are the same whatever N
+  --sync                     flush every output to disk before it is renamed
+                             into place, so that even a power loss cannot lose
+                             it; by default each is written whole and checked,
+                             then renamed (a killed run never leaves a cut file;
+                             after a power loss the record's checksums find a
+                             lost output, and the run is done again)
   --keep-going               a failed run leaves status 0: participant records it
                              for the group level, group still lists it; so that a
                              workflow engine goes on and keeps the report
@@ -102,9 +125,54 @@ Example:
 }
 
 const std::vector<OptionSpec> kOptions = {
-    {"model1", true},   {"model2", true},     {"bids-dir", true},   {"participant-label", true},
-    {"task", true},     {"space", true},      {"run", true},        {"run-id", true},
-    {"no-mask", false}, {"list-runs", false}, {"keep-going", false}};
+    {"model1", true},   {"model2", true},     {"bids-dir", true},    {"participant-label", true},
+    {"task", true},     {"space", true},      {"run", true},         {"run-id", true},
+    {"no-mask", false}, {"list-runs", false}, {"keep-going", false}, {"cleaned-runs", true},
+    {"jobs", true},     {"threads", true},    {"sync", false}};
+
+// The largest --jobs and --threads: far beyond any machine's gain, and they bound what a typo costs.
+constexpr int32_t kMaxCount = 1024;
+
+int countOf(const CommandLine& line, const std::string& name, int fallback) {
+    const std::optional<std::string> text = line.value(name);
+    if (!text) return fallback;
+    const std::optional<int32_t> value = parseInt32(*text);
+    if (!value || *value < 1 || *value > kMaxCount) {
+        throw UsageError("--" + name + " takes a whole number from 1 to " + std::to_string(kMaxCount) + ", not " +
+                         inQuotes(*text));
+    }
+    return *value;
+}
+
+// How the participant level runs: how many at once, with how many threads
+// each (0: shared out), and how its files are written.
+struct ParticipantSettings {
+    int jobs = 1;
+    int threads = 0;
+    Durability durability = Durability::Complete;
+};
+
+// The arguments that make this program compare exactly that run as this one would.
+std::vector<std::string> runArguments(const CommandLine& line, const std::string& derivatives,
+                                      const std::string& output, const StudyModels& models, const PreprocessedRun& run,
+                                      int threads) {
+    std::vector<std::string> args = {"study",          derivatives,
+                                     output,           "participant",
+                                     "--run-id",       run.id,
+                                     "--jobs",         "1",
+                                     "--threads",      std::to_string(threads),
+                                     "--model1",       models.model1,
+                                     "--model2",       models.model2,
+                                     "--cleaned-runs", cleanedRunsText(models.cleanedRuns)};
+    if (const std::optional<std::string> raw = line.value("bids-dir")) {
+        args.push_back("--bids-dir");
+        args.push_back(*raw);
+    }
+    for (const char* flag : {"no-mask", "sync"}) {
+        if (line.has(flag)) args.push_back(std::string("--") + flag);
+    }
+    return args;
+}
 
 // Every value of a repeatable option, commas also separating values.
 std::vector<std::string> listed(const CommandLine& line, const std::string& name) {
@@ -120,18 +188,26 @@ std::vector<std::string> listed(const CommandLine& line, const std::string& name
 
 int participantLevel(const std::vector<PreprocessedRun>& runs, const StudyModels& models, const std::string& output,
                      const std::string& derivatives, const std::string& raw, bool keepGoing,
-                     const RunComparison& compare) {
+                     const ParticipantSettings& settings, const RunComparison& compare,
+                     const RunProcesses& processes) {
     // Every run's folder first: a link in OUTPUT into the inputs stops the study
     // before anything is written.
     for (const PreprocessedRun& run : runs) checkRunOutputFolder(run, output, derivatives, raw);
-    writeStudyDescription(output, derivatives);
+    writeStudyDescription(output, derivatives, settings.durability);
     StudyProgress progress(std::cerr, runs.size(), isatty(fileno(stderr)) != 0);
     std::vector<RunOutcome> failed;
-    progress.begin();
-    for (const PreprocessedRun& run : runs) {
-        const RunOutcome outcome = runStudyParticipant(run, models, output, compare);
+    const auto finished = [&](const RunOutcome& outcome) {
         progress.finished(outcome);
         if (outcome.state == RunOutcome::State::Failed) failed.push_back(outcome);
+    };
+    progress.begin();
+    if (settings.jobs > 1 && runs.size() > 1) {
+        runInProcesses(runs, models, output, processes, finished);
+    } else {
+        StudyWriting writing;
+        writing.threads = settings.threads > 0 ? settings.threads : machineThreads();
+        writing.durability = settings.durability;
+        for (const PreprocessedRun& run : runs) finished(runStudyParticipant(run, models, output, compare, writing));
     }
     progress.close();
     if (failed.empty()) return 0;
@@ -142,13 +218,13 @@ int participantLevel(const std::vector<PreprocessedRun>& runs, const StudyModels
 }
 
 int groupLevel(const std::vector<PreprocessedRun>& runs, const StudyModels& models, const std::string& output,
-               bool keepGoing) {
+               bool keepGoing, Durability durability) {
     const StudyGroup group = collectStudyGroup(runs, models, output);
     fs::create_directories(output);
     const std::string table = groupTableText(group);
-    writeFileAtomically(fs::path(output) / kGroupTableFile, table.data(), table.size());
+    writeFileAtomically(fs::path(output) / kGroupTableFile, table.data(), table.size(), durability);
     const std::string report = studyReportHtml(group);
-    writeFileAtomically(fs::path(output) / kGroupReportFile, report.data(), report.size());
+    writeFileAtomically(fs::path(output) / kGroupReportFile, report.data(), report.size(), durability);
     std::cout << studyDecision(group) << "\nWrote " << (fs::path(output) / kGroupTableFile).string() << " and "
               << (fs::path(output) / kGroupReportFile).string() << std::endl;
     const std::size_t notDone = group.runsNotDone();
@@ -216,6 +292,17 @@ int runStudyCommand(const std::vector<std::string>& args, const RunComparison& c
     models.model1 = line.value("model1").value_or(models.model1);
     models.model2 = line.value("model2").value_or(models.model2);
     models.useMask = !line.has("no-mask");
+    if (const std::optional<std::string> cleaned = line.value("cleaned-runs")) {
+        const std::optional<CleanedRuns> choice = parseCleanedRuns(*cleaned);
+        if (!choice) {
+            throw UsageError("--cleaned-runs takes " + cleanedRunsChoices() + ", not " + inQuotes(*cleaned));
+        }
+        models.cleanedRuns = *choice;
+    }
+    ParticipantSettings settings;
+    settings.jobs = countOf(line, "jobs", machineThreads());
+    settings.threads = countOf(line, "threads", 0);
+    settings.durability = line.has("sync") ? Durability::Flushed : Durability::Complete;
     try {
         (void)modelLabel(models.model1, models.model2);
     } catch (const std::invalid_argument& e) {
@@ -233,9 +320,17 @@ int runStudyCommand(const std::vector<std::string>& args, const RunComparison& c
         return 0;
     }
     if (level == "participant") {
-        return participantLevel(runs, models, output, derivatives, raw, line.has("keep-going"), compare);
+        RunProcesses processes;
+        processes.program = executablePath().string();
+        processes.jobs = settings.jobs;
+        processes.threads = settings.threads;
+        processes.arguments = [&](const PreprocessedRun& run, int threads) {
+            return runArguments(line, derivatives, output, models, run, threads);
+        };
+        return participantLevel(runs, models, output, derivatives, raw, line.has("keep-going"), settings, compare,
+                                processes);
     }
-    return groupLevel(runs, models, output, line.has("keep-going"));
+    return groupLevel(runs, models, output, line.has("keep-going"), settings.durability);
 }
 
 extern const Command kStudyCommand = {"study", "compare two confound models on every run of a study, then report",

@@ -150,7 +150,7 @@ bool HostServices::cvSaveFMRAndSTC(const char* fmrPath, const char* stcName) {
         try {
             const SaveTimer timer(saveTime_);
             if (saveHooks_.hostFormats) {
-                document_->saveAs(fmrPath, stcName);
+                document_->saveAs(fmrPath, stcName, saveHooks_.durability);
                 saved = true;
                 if (saveHooks_.run) afterSave([this] { saveHooks_.run(*document_, document_->location()); });
             } else {
@@ -213,7 +213,9 @@ bool HostServices::cvSaveMAPsOfCurrentFMR(const char* path) {
             const SaveTimer timer(saveTime_);
             const MapImage& map = maps_.back();
             if (saveHooks_.hostFormats) {
-                writeFileAtomically(std::filesystem::path(path), [&map](std::ostream& out) { map.writeTo(out); });
+                writeFileAtomically(
+                    std::filesystem::path(path), [&map](std::ostream& out) { map.writeTo(out); },
+                    saveHooks_.durability);
                 saved = true;
                 if (saveHooks_.map && document_) afterSave([&] { saveHooks_.map(map, *document_, path); });
             } else {

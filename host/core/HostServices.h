@@ -14,6 +14,7 @@
 
 #include "host/core/Parameters.h"
 #include "host/core/Trace.h"
+#include "host/formats/AtomicFile.h"
 #include "host/formats/FmrDocument.h"
 #include "host/formats/MapImage.h"
 #include "plugin/HostKit.h"
@@ -51,6 +52,8 @@ struct SaveHooks {
     std::function<void(const FmrDocument& run, const std::string& fmrPath)> run;
     std::function<void(const MapImage& map, const FmrDocument& run, const std::string& path)> map;
     bool hostFormats = true;
+    // How the host's own formats are written (the hooks carry their own).
+    Durability durability = Durability::Complete;
 };
 
 // Time spent in the save services, written files included.

@@ -81,7 +81,7 @@ void refuseOverSource(const FmrDocument& run, const std::string& target) {
 void write(const nifti_image& header, const void* values, const FmrDocument& run, const std::string& target,
            const NiftiOutputOptions& options) {
     refuseOverSource(run, target);
-    writeNiftiImage(header, values, target, options.threads);
+    writeNiftiImage(header, values, target, options.threads, options.durability);
 }
 
 } // namespace
@@ -143,6 +143,7 @@ SaveHooks niftiSaveHooks(const NiftiOutputOptions& options, bool hostFormats) {
         writeMapAsNifti(map, run, path, options);
     };
     hooks.hostFormats = hostFormats;
+    hooks.durability = options.durability;
     return hooks;
 }
 

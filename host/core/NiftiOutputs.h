@@ -7,6 +7,7 @@
 #include <string>
 
 #include "host/core/HostServices.h"
+#include "host/formats/AtomicFile.h"
 #include "host/formats/FmrDocument.h"
 #include "host/formats/MapImage.h"
 #include "host/formats/NiftiImage.h"
@@ -16,6 +17,7 @@ namespace corvantis {
 struct NiftiOutputOptions {
     bool compressed = true; // .nii.gz, else .nii
     int threads = 1;        // compressing
+    Durability durability = Durability::Complete;
 };
 
 // The saved file's name with its extension replaced by ".nii.gz" (or ".nii").

@@ -7,7 +7,7 @@
 
 namespace corvantis {
 
-Trace::Trace(const std::string& path) : file_(std::make_unique<AtomicFile>(path)) {}
+Trace::Trace(const std::string& path, Durability durability) : file_(std::make_unique<AtomicFile>(path, durability)) {}
 
 Trace::~Trace() {
     if (file_ && failure_.empty()) {

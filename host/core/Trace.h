@@ -15,7 +15,7 @@ class Trace {
 public:
     Trace() = default;
     // Throws SaveError when the file cannot be created.
-    explicit Trace(const std::string& path);
+    explicit Trace(const std::string& path, Durability durability = Durability::Complete);
     // A trace not finished (the run ended by an exception) is still put in
     // place when it was written whole; a failure then goes unreported.
     ~Trace();

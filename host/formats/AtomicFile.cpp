@@ -150,7 +150,7 @@ private:
 
 } // namespace
 
-AtomicFile::AtomicFile(fs::path target) : target_(std::move(target)) {
+AtomicFile::AtomicFile(fs::path target, Durability durability) : target_(std::move(target)), durability_(durability) {
     if (target_.filename().empty()) {
         throw SaveError("cannot create " + inQuotes(target_.string()) + ": it names no file");
     }
@@ -180,7 +180,10 @@ AtomicFile::AtomicFile(fs::path target) : target_(std::move(target)) {
 AtomicFile::~AtomicFile() { abandon(); }
 
 AtomicFile::AtomicFile(AtomicFile&& other) noexcept
-    : target_(std::move(other.target_)), temporary_(std::move(other.temporary_)), descriptor_(other.descriptor_) {
+    : target_(std::move(other.target_)),
+      temporary_(std::move(other.temporary_)),
+      descriptor_(other.descriptor_),
+      durability_(other.durability_) {
     other.temporary_.clear();
     other.descriptor_ = -1;
 }
@@ -223,13 +226,13 @@ void AtomicFile::commit() {
         throw SaveError("cannot write " + inQuotes(target_.string()) + ": the file is already closed");
     }
     errno = 0;
-    if (flushToDisk(descriptor_) != 0) {
+    if (durability_ == Durability::Flushed && flushToDisk(descriptor_) != 0) {
         const int error = errno;
         fail("cannot write " + inQuotes(target_.string()), error);
     }
     const int descriptor = descriptor_;
     descriptor_ = -1;
-    // A close that is interrupted has still released the file, and its bytes are on disk already.
+    // A close that is interrupted has still released the file, and its bytes were all handed over.
     errno = 0;
     if (closeFile(descriptor) != 0 && errno != EINTR) {
         const int error = errno;
@@ -245,8 +248,8 @@ void AtomicFile::commit() {
     temporary_.clear();
 }
 
-void writeFileAtomically(const fs::path& path, const std::function<void(std::ostream&)>& write) {
-    AtomicFile file(path);
+void writeFileAtomically(const fs::path& path, const std::function<void(std::ostream&)>& write, Durability durability) {
+    AtomicFile file(path, durability);
     AtomicFileBuffer buffer(file);
     std::ostream out(&buffer);
     write(out);
@@ -256,8 +259,8 @@ void writeFileAtomically(const fs::path& path, const std::function<void(std::ost
     file.commit();
 }
 
-void writeFileAtomically(const fs::path& path, const void* bytes, std::size_t size) {
-    AtomicFile file(path);
+void writeFileAtomically(const fs::path& path, const void* bytes, std::size_t size, Durability durability) {
+    AtomicFile file(path, durability);
     file.write(bytes, size);
     file.commit();
 }

@@ -242,7 +242,7 @@ std::string FmrDocument::savePath(const std::string& newPath, const std::string&
     return onDisk(carriedPath(newPath));
 }
 
-void FmrDocument::saveAs(const std::string& newPath, const std::string& stcName) {
+void FmrDocument::saveAs(const std::string& newPath, const std::string& stcName, Durability durability) {
     const std::string absolute = savePath(newPath, stcName);
     const std::string carried = carriedPath(newPath);
     FmrText newText = text_;
@@ -251,8 +251,10 @@ void FmrDocument::saveAs(const std::string& newPath, const std::string& stcName)
     // Formatted before anything is written: a text that cannot be kept leaves no .stc.
     const std::string fmrText = newText.format();
     // The time courses first: a saved .fmr never names a file that is not there yet.
-    writeFileAtomically(stcPath, [this](std::ostream& out) { timeCourses_.writeTo(out); });
-    writeFileAtomically(absolute, [&fmrText](std::ostream& out) { out << fmrText; });
+    writeFileAtomically(
+        stcPath, [this](std::ostream& out) { timeCourses_.writeTo(out); }, durability);
+    writeFileAtomically(
+        absolute, [&fmrText](std::ostream& out) { out << fmrText; }, durability);
     text_ = std::move(newText);
     path_ = carried;
 }

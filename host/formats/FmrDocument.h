@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "host/formats/AtomicFile.h"
 #include "host/formats/FmrText.h"
 #include "host/formats/TimeCourses.h"
 #include "plugin/HostKit.h"
@@ -53,7 +54,7 @@ public:
 
     // Save as: writes stcName + ".stc" in newPath's folder and newPath naming it,
     // then carries newPath. Throws SaveError; the document is unchanged then.
-    void saveAs(const std::string& newPath, const std::string& stcName);
+    void saveAs(const std::string& newPath, const std::string& stcName, Durability durability = Durability::Complete);
 
     // The absolute path on disk of a save as newPath, after the checks saveAs
     // makes of both names. Throws SaveError.

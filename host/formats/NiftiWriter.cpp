@@ -62,7 +62,8 @@ void writeCompressed(AtomicFile& file, const std::vector<ByteSpan>& spans, int t
 
 } // namespace
 
-void writeNiftiImage(const nifti_image& header, const void* values, const std::string& path, int threads) {
+void writeNiftiImage(const nifti_image& header, const void* values, const std::string& path, int threads,
+                     Durability durability) {
     const bool compressed = endsWith(path, ".nii.gz");
     if (!compressed && !endsWith(path, ".nii")) {
         throw SaveError(inQuotes(path) + " does not end in .nii or .nii.gz");
@@ -71,7 +72,7 @@ void writeNiftiImage(const nifti_image& header, const void* values, const std::s
     unsigned char head[kDataOffset] = {};
     const nifti_1_header fields = singleFileHeader(header);
     std::memcpy(head, &fields, kHeaderSize);
-    AtomicFile file(path);
+    AtomicFile file(path, durability);
     if (compressed) {
         writeCompressed(file, {{head, sizeof head}, {values, dataSize(header)}}, threads, path);
     } else {
@@ -81,8 +82,8 @@ void writeNiftiImage(const nifti_image& header, const void* values, const std::s
     file.commit();
 }
 
-void writeNiftiImage(const nifti_image& image, const std::string& path, int threads) {
-    writeNiftiImage(image, image.data, path, threads);
+void writeNiftiImage(const nifti_image& image, const std::string& path, int threads, Durability durability) {
+    writeNiftiImage(image, image.data, path, threads, durability);
 }
 
 } // namespace corvantis

@@ -8,6 +8,8 @@
 
 #include <nifti1_io.h>
 
+#include "host/formats/AtomicFile.h"
+
 namespace corvantis {
 
 // Writes header (its extents, type and fields; its data pointer is not used)
@@ -17,9 +19,11 @@ namespace corvantis {
 // threads, and its bytes are the same for every thread count. Throws SaveError,
 // also for an image without values, with extensions or in the other byte order
 // (none made here has them).
-void writeNiftiImage(const nifti_image& header, const void* values, const std::string& path, int threads = 1);
+void writeNiftiImage(const nifti_image& header, const void* values, const std::string& path, int threads = 1,
+                     Durability durability = Durability::Complete);
 
 // The same for an image holding its values.
-void writeNiftiImage(const nifti_image& image, const std::string& path, int threads = 1);
+void writeNiftiImage(const nifti_image& image, const std::string& path, int threads = 1,
+                     Durability durability = Durability::Complete);
 
 } // namespace corvantis

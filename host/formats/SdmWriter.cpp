@@ -37,9 +37,10 @@ std::string formatSdm(const DesignTable& design) {
     return out.str();
 }
 
-void writeSdmFile(const std::string& path, const DesignTable& design) {
+void writeSdmFile(const std::string& path, const DesignTable& design, Durability durability) {
     const std::string text = formatSdm(design);
-    writeFileAtomically(path, [&text](std::ostream& out) { out << text; });
+    writeFileAtomically(
+        path, [&text](std::ostream& out) { out << text; }, durability);
 }
 
 } // namespace corvantis

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "host/formats/AtomicFile.h"
 #include "host/formats/DesignTable.h"
 
 namespace corvantis {
@@ -18,6 +19,6 @@ std::string sdmValueText(float value);
 std::string formatSdm(const DesignTable& design);
 
 // Throws SaveError when the file cannot be written.
-void writeSdmFile(const std::string& path, const DesignTable& design);
+void writeSdmFile(const std::string& path, const DesignTable& design, Durability durability = Durability::Complete);
 
 } // namespace corvantis

@@ -109,9 +109,10 @@ bool designRecordsSupported() { return false; }
 
 #endif
 
-void writeDesignRecord(const std::string& path, const BuiltDesign& design, const DesignInputs& inputs) {
+void writeDesignRecord(const std::string& path, const BuiltDesign& design, const DesignInputs& inputs,
+                       Durability durability) {
     const std::string text = designRecordJson(design, inputs);
-    writeFileAtomically(path, text.data(), text.size());
+    writeFileAtomically(path, text.data(), text.size(), durability);
 }
 
 } // namespace corvantis

@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "host/formats/AtomicFile.h"
 #include "host/research/StrategyDesign.h"
 
 namespace corvantis {
@@ -18,7 +19,8 @@ std::string designRecordJson(const BuiltDesign& design, const DesignInputs& inpu
 
 // Written atomically. Throws SaveError. Builds without a JSON writer (see
 // QUORVEX_HOST_JSON) throw SaveError saying so.
-void writeDesignRecord(const std::string& path, const BuiltDesign& design, const DesignInputs& inputs);
+void writeDesignRecord(const std::string& path, const BuiltDesign& design, const DesignInputs& inputs,
+                       Durability durability = Durability::Complete);
 
 // True in builds that read and write JSON.
 bool designRecordsSupported();

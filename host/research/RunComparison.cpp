@@ -293,12 +293,13 @@ fs::path stagedDesign(const fs::path& staging, const Model& model) { return stag
 constexpr std::size_t kMaxPluginTextLength = kHostTextBufferSize - 1;
 
 Parameters comparisonParameters(const DialogDeclarations& dialog, const Designs& designs, const fs::path& staging,
-                                float threshold) {
+                                float threshold, const CleanedRuns& cleaned) {
     Parameters parameters;
     for (const ParameterDefault& entry : dialog.parameters) parameters.set(entry.first, entry.second);
     for (const MapOutput& map : kMapOutputs) parameters.set(map.switchName, "1");
     if (!designs.fTest) parameters.set(kFMapSwitch, "0");
-    for (const char* name : kResidualSwitches) parameters.set(name, "1");
+    const bool wanted[2] = {cleaned.model1, cleaned.model2};
+    for (int i = 0; i < 2; ++i) parameters.set(kResidualSwitches[i], wanted[i] ? "1" : "0");
     for (int i = 0; i < 2; ++i) {
         const std::string sdm = stagedDesign(staging, designs.model[i]).string();
         if (sdm.size() > kMaxPluginTextLength) {
@@ -326,13 +327,16 @@ struct PluginOutputs {
 
 bool openedFromNifti(const FmrDocument& run) { return run.text().find(kNiftiSourceKey) != nullptr; }
 
-NiftiOutputOptions niftiOptions(const CompareRequest& request) { return NiftiOutputOptions{true, request.threads}; }
+NiftiOutputOptions niftiOptions(const CompareRequest& request) {
+    return NiftiOutputOptions{true, request.threads, request.durability};
+}
 
 // For a NIfTI run the outputs are written as NIfTI only; for an .fmr run as
 // the host's .map and .fmr/.stc. Either way each map's values are kept.
 SaveHooks recordingHooks(PluginOutputs& outputs, bool nifti, const NiftiOutputOptions& options) {
     SaveHooks hooks;
     hooks.hostFormats = !nifti;
+    hooks.durability = options.durability;
     hooks.map = [&outputs, nifti, options](const MapImage& map, const FmrDocument& run, const std::string& path) {
         if (nifti) writeMapAsNifti(map, run, path, options);
         outputs.maps.push_back(KeptMap{path, map.header(), map.values()});
@@ -422,7 +426,8 @@ std::string writeNegLog10PMap(const MapImage& map, const FmrDocument& run, const
         return path;
     }
     const std::string path = stem.string() + ".map";
-    writeFileAtomically(path, [&map](std::ostream& out) { map.writeTo(out); });
+    writeFileAtomically(
+        path, [&map](std::ostream& out) { map.writeTo(out); }, options.durability);
     return path;
 }
 
@@ -472,11 +477,12 @@ void measure(const PluginOutputs& outputs, const Designs& designs, const VoxelCh
     summary.maps["neglog10p"] = q;
 }
 
-void writeDesigns(const Designs& designs, const fs::path& staging, std::vector<std::string>& files) {
+void writeDesigns(const Designs& designs, const fs::path& staging, Durability durability,
+                  std::vector<std::string>& files) {
     for (const Model& model : designs.model) {
         const std::string sdm = stagedDesign(staging, model).string();
-        writeSdmFile(sdm, model.built.table);
-        writeDesignRecord(designRecordPath(sdm), model.built, designs.inputs);
+        writeSdmFile(sdm, model.built.table, durability);
+        writeDesignRecord(designRecordPath(sdm), model.built, designs.inputs, durability);
         files.push_back(sdm);
         files.push_back(designRecordPath(sdm));
     }
@@ -503,7 +509,7 @@ void runPluginAndMeasure(const CompareRequest& request, const Designs& designs, 
     const bool nifti = openedFromNifti(document);
     Trace trace;
     HostServices services(HostSimulation{}, std::move(document),
-                          comparisonParameters(dialog, designs, staging, choice.threshold), {},
+                          comparisonParameters(dialog, designs, staging, choice.threshold, request.cleanedRuns), {},
                           HostChannels{progress, std::cerr, trace});
     PluginOutputs outputs;
     services.setSaveHooks(recordingHooks(outputs, nifti, niftiOptions(request)));
@@ -730,6 +736,38 @@ bool comparisonNamesFit(const std::string& runName, const std::string& model1, c
     return true;
 }
 
+namespace {
+
+struct CleanedRunsChoice {
+    const char* text;
+    CleanedRuns choice;
+};
+constexpr CleanedRunsChoice kCleanedRunsTable[] = {
+    {"none", {false, false}}, {"model1", {true, false}}, {"model2", {false, true}}, {"both", {true, true}}};
+
+} // namespace
+
+std::optional<CleanedRuns> parseCleanedRuns(const std::string& text) {
+    for (const CleanedRunsChoice& entry : kCleanedRunsTable) {
+        if (text == entry.text) return entry.choice;
+    }
+    return std::nullopt;
+}
+
+std::string cleanedRunsChoices() {
+    std::string texts;
+    for (const CleanedRunsChoice& entry : kCleanedRunsTable)
+        texts += (texts.empty() ? "" : "|") + std::string(entry.text);
+    return texts;
+}
+
+std::string cleanedRunsText(const CleanedRuns& choice) {
+    for (const CleanedRunsChoice& entry : kCleanedRunsTable) {
+        if (choice == entry.choice) return entry.text;
+    }
+    return "both";
+}
+
 CompareResult compareRun(const CompareRequest& request, std::ostream& progress) {
     const Clock::time_point start = Clock::now();
     if (!(request.fdrQ > 0.0 && request.fdrQ < 1.0))
@@ -765,7 +803,7 @@ CompareResult compareRun(const CompareRequest& request, std::ostream& progress) 
     removeStaleWorkFolders(outDir, kStagingPrefix);
     const WorkFolder staging(outDir, kStagingPrefix);
     std::vector<std::string> files;
-    writeDesigns(designs, staging.path(), files);
+    writeDesigns(designs, staging.path(), request.durability, files);
 
     VoxelChoice choice = chooseVoxels(request, run, progress);
     summary.selectionMethod = choice.method;
@@ -802,7 +840,7 @@ CompareResult compareRun(const CompareRequest& request, std::ostream& progress) 
     summary.totalSeconds = secondsSince(start);
     summary.writeSeconds = summary.totalSeconds - summary.designSeconds - summary.compareSeconds;
     const std::string json = summaryJsonText(summary);
-    writeFileAtomically(staged.back().path, json.data(), json.size());
+    writeFileAtomically(staged.back().path, json.data(), json.size(), request.durability);
     placeAll(staged, outDir, staging.path());
     result.summaryPath = (outDir / summaryName).string();
     progress << "Wrote " << summary.outputs.size() << " files into " << request.outDir << "\n" << std::flush;

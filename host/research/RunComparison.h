@@ -12,9 +12,27 @@
 #include <optional>
 #include <string>
 
+#include "host/formats/AtomicFile.h"
 #include "host/research/ComparisonSummary.h"
 
 namespace corvantis {
+
+// Which runs cleaned of a model's confounds are written; the maps and the
+// summary's numbers are the same whichever.
+struct CleanedRuns {
+    bool model1 = true;
+    bool model2 = true;
+    bool operator==(const CleanedRuns& other) const { return model1 == other.model1 && model2 == other.model2; }
+};
+
+// The texts of --cleaned-runs joined by "|", for the help: "none|model1|model2|both".
+std::string cleanedRunsChoices();
+
+// "none", "model1", "model2" or "both"; nullopt for any other text.
+std::optional<CleanedRuns> parseCleanedRuns(const std::string& text);
+
+// The text of the choice, as parseCleanedRuns reads it.
+std::string cleanedRunsText(const CleanedRuns& choice);
 
 struct CompareRequest {
     std::string run;       // a 4D NIfTI-1 run (.nii, .nii.gz) or an .fmr
@@ -33,6 +51,8 @@ struct CompareRequest {
     std::optional<double> tr;
     bool standardize = true;
     int threads = 1;    // reading and writing .nii.gz
+    CleanedRuns cleanedRuns;
+    Durability durability = Durability::Complete; // of every file written
     std::string plugin; // the plug-in library; empty for the one beside the program
     std::string name;   // RUN in the outputs' names (ComparisonNames.h); empty for the run's stem
 };

@@ -17,6 +17,9 @@ RunComparison studyComparison() {
         request.model2 = study.model2;
         request.outDir = study.outputFolder;
         request.name = study.comparisonName;
+        request.cleanedRuns = study.cleanedRuns;
+        request.threads = study.writing.threads;
+        request.durability = study.writing.durability;
         // The plug-in's log of each run would bury the study's one line per
         // run; what goes wrong arrives as the exception's message.
         std::ostringstream log;

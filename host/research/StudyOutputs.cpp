@@ -4,6 +4,8 @@
 #include <cctype>
 #include <stdexcept>
 
+#include "host/formats/FileChecksum.h"
+
 namespace corvantis {
 
 namespace {
@@ -34,6 +36,12 @@ std::string lettersAndDigits(const std::string& name) {
     return kept;
 }
 
+// Kept as it is in the label: letters and digits only, and no "vs" that would
+// make the two names' border ambiguous.
+bool plainModelName(const std::string& name) {
+    return lettersAndDigits(name) == name && name.find("vs") == std::string::npos;
+}
+
 } // namespace
 
 const std::vector<StudyOutput>& studyOutputs() { return outputTable(); }
@@ -46,7 +54,21 @@ const StudyOutput& studyOutput(const std::string& key) {
 }
 
 std::string modelLabel(const std::string& model1, const std::string& model2) {
-    return lettersAndDigits(model1) + "vs" + lettersAndDigits(model2);
+    const std::string label = lettersAndDigits(model1) + "vs" + lettersAndDigits(model2);
+    if (plainModelName(model1) && plainModelName(model2)) return label;
+    // The newline cannot occur in a strategy given on a command line, so no two pairs hash the same text.
+    const std::string exact = model1 + "\n" + model2;
+    return label + "h" + crc32Text(crc32Of(exact.data(), exact.size()));
+}
+
+std::string modelLabelHelp() {
+    return "LABEL is the two models' names joined by \"vs\" (24Pvs36P). A name with other\n"
+           "characters than letters and digits (24P,global_signal) keeps only those, and\n"
+           "the label then ends in \"h\" and the CRC-32 of both exact texts in 8 hex digits\n"
+           "(" +
+           modelLabel("24P,global_signal", "36P") +
+           "), so that strategies told apart by\n"
+           "those characters alone (24P,global_signal*) never share outputs.\n";
 }
 
 std::string studyOutputName(const std::string& runId, const std::string& label, const std::string& key) {
@@ -66,7 +88,7 @@ std::string studyOutputsHelp() {
     std::string text;
     for (const StudyOutput& output : outputTable())
         text += row(std::string("RUN_model-LABEL_") + output.ending, output.what);
-    return text + row("RUN_model-LABEL_files/", "the comparison's other files (designs, their records)");
+    return text + row("RUN_model-LABEL_files/", "the comparison's other files (designs, their records, cleaned runs)");
 }
 
 } // namespace corvantis

@@ -2,8 +2,10 @@
 // study command's help both read. A run's outputs lie in OUTPUT/sub-XX[/ses-YY]/func
 // and are named "RUN_model-LABEL_ENDING": RUN the run's name (its preprocessed
 // file's name before "_desc-preproc_bold"), LABEL the two models' names joined
-// by "vs" with everything but letters and digits left out (24P and 36P give
-// "24Pvs36P"), ENDING a row below.
+// by "vs" (24P and 36P give "24Pvs36P"), ENDING a row below. A model whose
+// text is more than letters and digits (24P,global_signal*) keeps only those
+// in the label, which then ends in "h" and the CRC-32 of both exact texts, so
+// that no two pairs of strategies share their outputs.
 #pragma once
 
 #include <string>
@@ -23,9 +25,13 @@ const std::vector<StudyOutput>& studyOutputs();
 // The row of that key; throws std::out_of_range for a key the table lacks.
 const StudyOutput& studyOutput(const std::string& key);
 
-// "24P" and "36P" give "24Pvs36P". Throws std::invalid_argument when a model's
-// name has no letter or digit.
+// "24P" and "36P" give "24Pvs36P"; "24P,global_signal" and "36P" give
+// "24Pglobalsignalvs36Ph" and 8 hexadecimal digits. Throws std::invalid_argument
+// when a model's name has no letter or digit.
 std::string modelLabel(const std::string& model1, const std::string& model2);
+
+// The help's paragraph on LABEL.
+std::string modelLabelHelp();
 
 // "RUN_model-LABEL_" + the key's ending.
 std::string studyOutputName(const std::string& runId, const std::string& label, const std::string& key);

@@ -15,9 +15,11 @@
 
 #include "host/core/SignalCleanup.h"
 #include "host/formats/AtomicFile.h"
+#include "host/formats/FileChecksum.h"
 #include "host/formats/HostErrors.h"
 #include "host/formats/SafeInput.h"
 #include "host/research/ComparisonNames.h"
+#include "host/research/PipelineSidecar.h"
 #include "host/research/PrintableText.h"
 #include "host/research/RunComparison.h"
 #include "host/research/StudyOutputs.h"
@@ -29,7 +31,9 @@ namespace {
 namespace fs = std::filesystem;
 using Json = nlohmann::ordered_json;
 
-constexpr int kRecordVersion = 1;
+// 2: the sidecars among the inputs, modification times since the Unix epoch,
+// each output's CRC-32, the cleaned runs among the options.
+constexpr int kRecordVersion = 2;
 // The bytes of a file name on the file systems studies are kept on.
 constexpr std::size_t kFileNameLimit = 255;
 
@@ -37,24 +41,39 @@ std::string absolutePath(const std::string& path) {
     return path.empty() ? path : fs::absolute(fs::path(path)).lexically_normal().string();
 }
 
+// Size and modification time (nanoseconds since the Unix epoch); -1 and 0 for
+// a file that is not there.
+Json identityOf(const std::string& path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) return {{"file", path}, {"size", -1}, {"modified_ns", 0}};
+    const int64_t modified = static_cast<int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+    return {{"file", path}, {"size", static_cast<int64_t>(info.st_size)}, {"modified_ns", modified}};
+}
+
+// The run's own sidecar: its name with .json in place of .nii.gz or .nii.
+std::string runSidecarPath(const std::string& bold) {
+    for (const std::string ending : {".nii.gz", ".nii"}) {
+        if (bold.size() > ending.size() && bold.compare(bold.size() - ending.size(), ending.size(), ending) == 0)
+            return bold.substr(0, bold.size() - ending.size()) + ".json";
+    }
+    return bold + ".json";
+}
+
 // The inputs that decide a run's results, each with what tells a changed file.
+// The sidecars are listed whether they are there or not: one that comes or
+// goes changes the designs (compcor's components) as an edit of it does.
 Json inputIdentities(const StudyRunRequest& request) {
     Json inputs = Json::array();
-    for (const std::string& path : {request.bold, request.confounds, request.events, request.mask}) {
-        if (path.empty()) continue;
-        std::error_code error;
-        const auto size = fs::file_size(path, error);
-        const auto time = fs::last_write_time(path, error);
-        inputs.push_back(
-            {{"file", path},
-             {"size", error ? -1 : static_cast<int64_t>(size)},
-             {"modified_ns",
-              error ? 0 : std::chrono::duration_cast<std::chrono::nanoseconds>(time.time_since_epoch()).count()}});
+    const std::string confoundsSidecar = request.confounds.empty() ? "" : sidecarPathOfTable(request.confounds);
+    for (const std::string& path : {request.bold, runSidecarPath(request.bold), request.confounds, confoundsSidecar,
+                                    request.events, request.mask}) {
+        if (!path.empty()) inputs.push_back(identityOf(path));
     }
     return inputs;
 }
 
-StudyRunRequest requestFor(const PreprocessedRun& run, const StudyModels& models, const fs::path& work) {
+StudyRunRequest requestFor(const PreprocessedRun& run, const StudyModels& models, const fs::path& work,
+                           const StudyWriting& writing = {}) {
     StudyRunRequest request;
     request.bold = absolutePath(run.bold);
     request.confounds = absolutePath(run.confounds);
@@ -65,10 +84,15 @@ StudyRunRequest requestFor(const PreprocessedRun& run, const StudyModels& models
     request.outputFolder = work.string();
     const std::string stem = runStem(request.bold);
     request.comparisonName = comparisonNamesFit(stem, models.model1, models.model2, kFileNameLimit) ? stem : "run";
+    request.cleanedRuns = models.cleanedRuns;
+    request.writing = writing;
     return request;
 }
 
-Json optionsOf(const StudyRunRequest& request) { return {{"model1", request.model1}, {"model2", request.model2}}; }
+Json optionsOf(const StudyRunRequest& request) {
+    return {
+        {"model1", request.model1}, {"model2", request.model2}, {"cleaned_runs", cleanedRunsText(request.cleanedRuns)}};
+}
 
 fs::path runFolder(const PreprocessedRun& run, const std::string& outputRoot) {
     return fs::path(outputRoot) / run.folder;
@@ -86,18 +110,32 @@ std::optional<Json> readJson(const fs::path& path) {
     }
 }
 
-void writeJson(const fs::path& path, const Json& json) {
+void writeJson(const fs::path& path, const Json& json, Durability durability) {
     const std::string text = printableJsonText(json);
-    writeFileAtomically(path, text.data(), text.size());
+    writeFileAtomically(path, text.data(), text.size(), durability);
 }
 
-bool outputsPresent(const Json& record, const fs::path& folder) {
+Json outputEntry(const fs::path& folder, const std::string& name) {
+    const std::optional<FileChecksum> sum = fileChecksum(folder / name);
+    if (!sum) throw SaveError("cannot read back the output " + inQuotes((folder / name).string()));
+    return {{"file", name}, {"size", sum->size}, {"crc32", crc32Text(sum->crc32)}};
+}
+
+// Every output there with its recorded size and checksum: one that a crash or
+// a power loss cut short, emptied or lost is told from the one written.
+bool outputsIntact(const Json& record, const fs::path& folder) {
     if (!record.contains("outputs") || !record["outputs"].is_array()) return false;
     for (const Json& output : record["outputs"]) {
+        if (!output.is_object()) return false;
+        const std::string name = output.value("file", std::string());
+        if (name.empty()) return false;
         std::error_code error;
-        const fs::path file = folder / output.value("file", std::string());
-        const auto size = fs::file_size(file, error);
+        const auto size = fs::file_size(folder / name, error);
         if (error || static_cast<int64_t>(size) != output.value("size", int64_t{-1})) return false;
+        const std::optional<FileChecksum> sum = fileChecksum(folder / name);
+        if (!sum || sum->size != static_cast<int64_t>(size) ||
+            crc32Text(sum->crc32) != output.value("crc32", std::string()))
+            return false;
     }
     return true;
 }
@@ -105,7 +143,7 @@ bool outputsPresent(const Json& record, const fs::path& folder) {
 bool recordIsCurrent(const Json& record, const StudyRunRequest& request, const fs::path& folder) {
     return record.value("version", 0) == kRecordVersion && record.value("status", std::string()) == "done" &&
            record.value("inputs", Json()) == printableJson(inputIdentities(request)) &&
-           record.value("options", Json()) == printableJson(optionsOf(request)) && outputsPresent(record, folder);
+           record.value("options", Json()) == printableJson(optionsOf(request)) && outputsIntact(record, folder);
 }
 
 void removeQuietly(const fs::path& path) {
@@ -151,7 +189,7 @@ void moveFile(const fs::path& from, const fs::path& to) {
 // with their sizes; the summary's timings are left out, so that the same
 // inputs always give the same files.
 Json placeOutputs(const PreprocessedRun& run, const StudyRunRequest& request, const std::string& label,
-                  const fs::path& work, const fs::path& folder, int64_t& voxels) {
+                  const fs::path& work, const fs::path& folder, Durability durability, int64_t& voxels) {
     const fs::path summaryPath = findSummary(request, work);
     Json summary = Json::parse(readTextFile(summaryPath.string()));
     fs::remove(summaryPath);
@@ -178,12 +216,10 @@ Json placeOutputs(const PreprocessedRun& run, const StudyRunRequest& request, co
     summary["outputs"] = names;
     summary.erase("timings");
     const std::string summaryName = studyOutputName(run.id, label, "summary");
-    writeJson(folder / summaryName, summary);
+    writeJson(folder / summaryName, summary, durability);
     names.push_back(summaryName);
     Json outputs = Json::array();
-    for (const std::string& name : names) {
-        outputs.push_back({{"file", name}, {"size", static_cast<int64_t>(fs::file_size(folder / name))}});
-    }
+    for (const std::string& name : names) outputs.push_back(outputEntry(folder, name));
     return outputs;
 }
 
@@ -198,14 +234,31 @@ bool isRunCurrent(const PreprocessedRun& run, const StudyModels& models, const s
     return record && recordIsCurrent(*record, requestFor(run, models, {}), runFolder(run, outputRoot));
 }
 
+std::optional<RunOutcome> recordedOutcome(const PreprocessedRun& run, const StudyModels& models,
+                                          const std::string& outputRoot) {
+    const std::optional<Json> record = readJson(runRecordPath(run, models, outputRoot));
+    if (!record || !record->is_object()) return std::nullopt;
+    RunOutcome outcome;
+    outcome.runId = run.id;
+    if (recordIsCurrent(*record, requestFor(run, models, {}), runFolder(run, outputRoot))) {
+        outcome.state = RunOutcome::State::Done;
+        outcome.voxels = record->value("voxels_analysed", int64_t{-1});
+        return outcome;
+    }
+    if (record->value("status", std::string()) != "failed") return std::nullopt;
+    outcome.state = RunOutcome::State::Failed;
+    outcome.error = record->value("error", std::string("no error recorded"));
+    return outcome;
+}
+
 RunOutcome runStudyParticipant(const PreprocessedRun& run, const StudyModels& models, const std::string& outputRoot,
-                               const RunComparison& compare) {
+                               const RunComparison& compare, const StudyWriting& writing) {
     const auto start = std::chrono::steady_clock::now();
     const std::string label = labelOf(models);
     const fs::path folder = runFolder(run, outputRoot);
     const fs::path recordPath = folder / studyOutputName(run.id, label, "record");
     const fs::path work = folder / ("." + run.id + "_model-" + label + ".partial");
-    StudyRunRequest request = requestFor(run, models, work);
+    StudyRunRequest request = requestFor(run, models, work, writing);
     RunOutcome outcome;
     outcome.runId = run.id;
     fs::create_directories(folder);
@@ -227,7 +280,7 @@ RunOutcome runStudyParticipant(const PreprocessedRun& run, const StudyModels& mo
         }
         fs::create_directories(work);
         compare(request);
-        record["outputs"] = placeOutputs(run, request, label, work, folder, outcome.voxels);
+        record["outputs"] = placeOutputs(run, request, label, work, folder, writing.durability, outcome.voxels);
         record["voxels_analysed"] = outcome.voxels;
         outcome.state = RunOutcome::State::Done;
     } catch (const std::exception& error) {
@@ -240,12 +293,12 @@ RunOutcome runStudyParticipant(const PreprocessedRun& run, const StudyModels& mo
     removeQuietly(work);
     record["inputs"] = inputIdentities(request);
     record["options"] = optionsOf(request);
-    writeJson(recordPath, record);
+    writeJson(recordPath, record, writing.durability);
     outcome.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     return outcome;
 }
 
-void writeStudyDescription(const std::string& outputRoot, const std::string& derivatives) {
+void writeStudyDescription(const std::string& outputRoot, const std::string& derivatives, Durability durability) {
     const Json description = {
         {"Name", "Confound model comparison"},
         {"BIDSVersion", "1.8.0"},
@@ -257,7 +310,7 @@ void writeStudyDescription(const std::string& outputRoot, const std::string& der
     const fs::path path = fs::path(outputRoot) / kStudyDescriptionFile;
     fs::create_directories(outputRoot);
     if (readJson(path) == std::optional<Json>(description)) return;
-    writeJson(path, description);
+    writeJson(path, description, durability);
 }
 
 StudyProgress::StudyProgress(std::ostream& out, std::size_t runs, bool terminal)

@@ -777,3 +777,75 @@ TEST_F(CompareCommand, ARunNameTooLongForItsOutputsIsRefusedBeforeAnythingRuns) 
 }
 
 } // namespace
+
+namespace {
+
+// The files of a compare's output folder with their bytes, summary.json without its timings.
+std::map<std::string, std::string> outputsOf(const std::string& out) {
+    std::map<std::string, std::string> files;
+    for (const std::string& name : hosttest::filesIn(out)) {
+        std::string bytes = hosttest::readFile(out + "/" + name);
+        if (name == "summary.json") {
+            json summary = json::parse(bytes);
+            summary.erase("timings");
+            bytes = summary.dump();
+        }
+        files[name] = bytes;
+    }
+    return files;
+}
+
+TEST_F(CompareCommand, TheCleanedRunsWrittenAreChosenAndTheMapsStayTheSame) {
+    SKIP_WITHOUT_PYTHON();
+    const testsupport::TempDir work;
+    const std::vector<std::string> mask = {"--mask", input("mask.nii.gz")};
+    std::map<std::string, std::map<std::string, std::string>> runs;
+    for (const std::string which : {"default", "none", "model1", "model2", "both"}) {
+        std::vector<std::string> extra = mask;
+        if (which != "default") extra.insert(extra.end(), {"--cleaned-runs", which});
+        const Outcome ran = compare(work.file(which), "6P", "36P", extra);
+        ASSERT_EQ(ran.status, 0) << ran.err;
+        runs[which] = outputsOf(work.file(which));
+    }
+    const auto cleaned = [](const std::map<std::string, std::string>& files) {
+        std::vector<std::string> names;
+        for (const auto& [name, bytes] : files) {
+            if (name.find("_min_confounds_of_") != std::string::npos) names.push_back(name);
+        }
+        return names;
+    };
+    const std::string one = "run_min_confounds_of_run_6P.nii.gz", two = "run_min_confounds_of_run_36P.nii.gz";
+    EXPECT_EQ(cleaned(runs["default"]), (std::vector<std::string>{two, one}));
+    EXPECT_EQ(cleaned(runs["both"]), (std::vector<std::string>{two, one}));
+    EXPECT_EQ(cleaned(runs["none"]), std::vector<std::string>{});
+    EXPECT_EQ(cleaned(runs["model1"]), std::vector<std::string>{one});
+    EXPECT_EQ(cleaned(runs["model2"]), std::vector<std::string>{two});
+    // Every other file is the same byte for byte, the summary's numbers too; only its list of files differs.
+    for (const auto& [which, files] : runs) {
+        std::map<std::string, std::string> rest = files, expected = runs["both"];
+        for (auto* m : {&rest, &expected}) {
+            for (const std::string& name : {one, two}) m->erase(name);
+            json summary = json::parse(m->at("summary.json"));
+            summary.erase("outputs");
+            (*m)["summary.json"] = summary.dump();
+        }
+        EXPECT_TRUE(rest == expected) << which;
+    }
+    const Outcome wrong = compare(work.file("wrong"), "6P", "36P", {"--cleaned-runs", "model3"});
+    EXPECT_EQ(wrong.status, 2);
+    EXPECT_NE(wrong.err.find("--cleaned-runs takes none|model1|model2|both, not \"model3\""), std::string::npos)
+        << wrong.err;
+}
+
+TEST_F(CompareCommand, SyncWritesTheSameBytes) {
+    SKIP_WITHOUT_PYTHON();
+    const testsupport::TempDir work;
+    ASSERT_EQ(compare(work.file("plain"), "6P", "24P", {"--mask", input("mask.nii.gz")}).status, 0);
+    const Outcome synced = compare(work.file("sync"), "6P", "24P", {"--mask", input("mask.nii.gz"), "--sync"});
+    ASSERT_EQ(synced.status, 0) << synced.err;
+    const auto plain = outputsOf(work.file("plain")), flushed = outputsOf(work.file("sync"));
+    EXPECT_EQ(plain.size(), 15u);
+    EXPECT_TRUE(plain == flushed);
+}
+
+} // namespace

@@ -17,9 +17,12 @@
 #include <sys/wait.h>
 #include <thread>
 
+#include <nlohmann/json.hpp>
+
 #include "HostTestSupport.h"
 #include "Nibabel.h"
 #include "host/research/StudyDataset.h"
+#include "host/research/StudyOutputs.h"
 
 extern char** environ;
 
@@ -431,7 +434,8 @@ TEST(StudyCommand, ModelsThatAreNotNestedGetNoFMapAndTheReportSaysSo) {
                                      kRuns[0], "--model1",    "wm_csf", "--model2",    "6P"};
     const hosttest::Outcome participant = hosttest::runProgram(hosttest::corvantisProgram(), args);
     ASSERT_EQ(participant.status, 0) << participant.err;
-    const std::string prefix = out + "/sub-01/func/" + kRuns[0] + "_model-wmcsfvs6P_";
+    const std::string prefix =
+        out + "/sub-01/func/" + kRuns[0] + "_model-" + corvantis::modelLabel("wm_csf", "6P") + "_";
     EXPECT_FALSE(fs::exists(prefix + "stat-F_statmap.nii.gz"));
     EXPECT_TRUE(fs::exists(prefix + "desc-model2minus1_stat-tsnr_statmap.nii.gz"));
     args[3] = "group";
@@ -562,6 +566,104 @@ TEST(StudyCommand, RunsOfLongLatin1AndTabbedNamesAreComparedListedAndTabulated) 
         EXPECT_EQ(std::count(row.begin(), row.end(), '\t'), std::count(header.begin(), header.end(), '\t')) << row;
     }
     EXPECT_EQ(rows, 4);
+}
+
+} // namespace
+
+namespace {
+
+std::string withoutLine(const std::string& text, const std::string& start) {
+    std::istringstream lines(text);
+    std::string kept;
+    for (std::string line; std::getline(lines, line);) {
+        if (line.rfind(start, 0) != 0) kept += line + "\n";
+    }
+    return kept;
+}
+
+TEST(StudyJobs, TwoRunsAtOnceWriteWhatOneAtATimeWritesByteForByteWithSyncToo) {
+    GeneratedStudy s(false);
+    const std::string one = s.dir.file("one"), two = s.dir.file("two");
+    const hosttest::Outcome serial = study(s, one, "participant", {"--jobs", "1"});
+    ASSERT_EQ(serial.status, 0) << serial.err;
+    const hosttest::Outcome parallel = study(s, two, "participant", {"--jobs", "2", "--sync"});
+    ASSERT_EQ(parallel.status, 0) << parallel.err;
+    for (const std::string& run : kRuns) {
+        // One line per run, as it ends.
+        const std::string line = "Corvantis: " + run + ": ";
+        const std::size_t at = parallel.err.find(line);
+        ASSERT_NE(at, std::string::npos) << parallel.err;
+        EXPECT_EQ(parallel.err.find(line, at + 1), std::string::npos) << parallel.err;
+        EXPECT_NE(parallel.err.find(" voxels analysed\n", at), std::string::npos) << parallel.err;
+    }
+    const auto expected = filesUnder(one), actual = filesUnder(two);
+    EXPECT_GT(expected.size(), 30u);
+    ASSERT_EQ(actual.size(), expected.size());
+    for (const auto& [name, bytes] : expected) {
+        ASSERT_EQ(actual.count(name), 1u) << name;
+        EXPECT_TRUE(actual.at(name) == bytes) << name << " differs";
+        // No cleaned run by default.
+        EXPECT_EQ(name.find("_min_confounds_of_"), std::string::npos) << name;
+    }
+    // Run again, everything is current.
+    const hosttest::Outcome again = study(s, two, "participant", {"--jobs", "2"});
+    ASSERT_EQ(again.status, 0) << again.err;
+    for (const std::string& run : kRuns) {
+        EXPECT_NE(again.err.find("Corvantis: " + run + ": outputs current, skipped\n"), std::string::npos) << again.err;
+    }
+    const hosttest::Outcome noJobs = study(s, two, "participant", {"--jobs", "0"});
+    EXPECT_EQ(noJobs.status, 2);
+    EXPECT_EQ(noJobs.err.rfind("Corvantis: --jobs takes a whole number from 1 to 1024, not \"0\"\n", 0), 0u)
+        << noJobs.err;
+}
+
+TEST(StudyJobs, AnOutputCutShortAfterTheStudyIsMadeAgainOnTheNextRun) {
+    GeneratedStudy s(false);
+    const std::string out = s.dir.file("results");
+    ASSERT_EQ(study(s, out, "participant").status, 0);
+    const std::string map = out + "/sub-02/func/" + kRuns[2] + "_model-6Pvs24P_stat-F_statmap.nii.gz";
+    const std::string written = hosttest::readFile(map);
+    // As a power loss can leave a file renamed into place before its blocks were written.
+    hosttest::writeFile(map, written.substr(0, written.size() - 7));
+    const hosttest::Outcome again = study(s, out, "participant");
+    ASSERT_EQ(again.status, 0) << again.err;
+    EXPECT_NE(again.err.find("Corvantis: " + kRuns[2] + ": "), std::string::npos);
+    EXPECT_EQ(again.err.find("Corvantis: " + kRuns[2] + ": outputs current, skipped"), std::string::npos) << again.err;
+    for (const std::string& run : {kRuns[0], kRuns[1], kRuns[3]}) {
+        EXPECT_NE(again.err.find("Corvantis: " + run + ": outputs current, skipped\n"), std::string::npos) << again.err;
+    }
+    EXPECT_TRUE(hosttest::readFile(map) == written);
+}
+
+TEST(StudyJobs, TheCleanedRunsKeptChangeNoMapSummaryNumberOrDecision) {
+    GeneratedStudy s(false);
+    const std::string none = s.dir.file("none"), both = s.dir.file("both");
+    ASSERT_EQ(study(s, none, "participant").status, 0);
+    ASSERT_EQ(study(s, both, "participant", {"--cleaned-runs", "both"}).status, 0);
+    const hosttest::Outcome groupNone = study(s, none, "group"), groupBoth = study(s, both, "group");
+    ASSERT_EQ(groupNone.status, 0) << groupNone.err;
+    ASSERT_EQ(groupBoth.status, 0) << groupBoth.err;
+    EXPECT_EQ(withoutLine(groupNone.out, "Wrote "), withoutLine(groupBoth.out, "Wrote "));
+    const auto without = filesUnder(none), with = filesUnder(both);
+    EXPECT_TRUE(without.at("group.tsv") == with.at("group.tsv"));
+    std::size_t cleaned = 0, maps = 0;
+    for (const auto& [name, bytes] : with) {
+        if (name.find("_min_confounds_of_") != std::string::npos) {
+            ++cleaned;
+            EXPECT_EQ(without.count(name), 0u) << name;
+        } else if (name.find("_statmap.nii.gz") != std::string::npos) {
+            ++maps;
+            ASSERT_EQ(without.count(name), 1u) << name;
+            EXPECT_TRUE(without.at(name) == bytes) << name << " differs";
+        } else if (name.find("_summary.json") != std::string::npos) {
+            nlohmann::json a = nlohmann::json::parse(without.at(name)), b = nlohmann::json::parse(bytes);
+            a.erase("outputs");
+            b.erase("outputs");
+            EXPECT_EQ(a, b) << name;
+        }
+    }
+    EXPECT_EQ(cleaned, 2 * kRuns.size());
+    EXPECT_EQ(maps, 8 * kRuns.size());
 }
 
 } // namespace

@@ -3,15 +3,22 @@
 // table and the report.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
 #include <filesystem>
+
+#include <nlohmann/json.hpp>
 
 #include "FakeComparison.h"
 #include "HostTestSupport.h"
 #include "Nibabel.h"
 #include "host/commands/CommandLine.h"
+#include "host/formats/WorkerThreads.h"
 #include "host/research/StudyDataset.h"
 #include "host/research/StudyGroup.h"
 #include "host/research/StudyOutputs.h"
+#include "host/research/StudyProcesses.h"
 #include "host/research/StudyReport.h"
 
 namespace {
@@ -97,7 +104,8 @@ TEST(StudyParticipant, SkipsACurrentRunAndRedoesOneWhoseInputOrModelsChanged) {
     // Other models are another set of outputs.
     s.models.model2 = "24P+gs";
     EXPECT_EQ(s.run(0, studytest::fakeComparison(&calls)).state, RunOutcome::State::Done);
-    EXPECT_TRUE(hosttest::fileExists(s.out("sub-01/func/" + std::string(kRun) + "_model-24Pvs24Pgs_record.json")));
+    EXPECT_TRUE(hosttest::fileExists(s.out("sub-01/func/" + std::string(kRun) + "_model-" +
+                                           corvantis::modelLabel("24P", "24P+gs") + "_record.json")));
 }
 
 TEST(StudyParticipant, AFailedRunIsRecordedWithItsErrorAndKeepsNoOutputs) {
@@ -244,4 +252,175 @@ TEST(StudyReport, WithNoResultTheHeadlineSaysSoAndPointsToTheFailures) {
     EXPECT_EQ(html.find("0 of 0"), std::string::npos);
 }
 
+using Json = nlohmann::ordered_json;
+
+Json recordOf(const Study& s, const std::string& label) {
+    return Json::parse(
+        hosttest::readFile(s.out("sub-01/func/" + std::string(kRun) + "_model-" + label + "_record.json")));
+}
+
 } // namespace
+
+TEST(StudyRecord, AnEditOfTheConfoundTablesSidecarMakesTheRunStale) {
+    Study s;
+    std::atomic<int> calls{0};
+    ASSERT_EQ(s.run(0, studytest::fakeComparison(&calls)).state, RunOutcome::State::Done);
+    ASSERT_FALSE(s.runs[0].confoundsSidecar.empty());
+    // The compcor components' metadata changes, the table itself does not.
+    const std::string sidecar = hosttest::readFile(s.runs[0].confoundsSidecar);
+    hosttest::writeFile(s.runs[0].confoundsSidecar, sidecar + " ");
+    EXPECT_FALSE(corvantis::isRunCurrent(s.runs[0], s.models, s.output));
+    EXPECT_EQ(s.run(0, studytest::fakeComparison(&calls)).state, RunOutcome::State::Done);
+    EXPECT_EQ(calls, 2);
+    // A sidecar that goes away also changes what the designs are built from.
+    fs::remove(s.runs[0].confoundsSidecar);
+    EXPECT_FALSE(corvantis::isRunCurrent(s.runs[0], s.models, s.output));
+    // So does the run's own sidecar.
+    EXPECT_EQ(s.run(0, studytest::fakeComparison(&calls)).state, RunOutcome::State::Done);
+    const std::string bold = s.runs[0].bold;
+    const std::string runSidecar = bold.substr(0, bold.size() - 7) + ".json";
+    ASSERT_TRUE(hosttest::fileExists(runSidecar));
+    hosttest::writeFile(runSidecar, hosttest::readFile(runSidecar) + "\n");
+    EXPECT_FALSE(corvantis::isRunCurrent(s.runs[0], s.models, s.output));
+}
+
+TEST(StudyRecord, ListsEveryInputWithItsUnixModificationTimeAndEveryOutputWithItsChecksum) {
+    Study s;
+    ASSERT_EQ(s.run(0, studytest::fakeComparison()).state, RunOutcome::State::Done);
+    const Json record = recordOf(s, "24Pvs36P");
+    EXPECT_EQ(record["version"], 2);
+    EXPECT_EQ(record["options"], Json::parse(R"({"model1": "24P", "model2": "36P", "cleaned_runs": "none"})"));
+    const int64_t now =
+        std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::system_clock::now().time_since_epoch())
+            .count();
+    std::vector<std::string> files;
+    for (const Json& input : record["inputs"]) {
+        files.push_back(fs::path(input["file"].get<std::string>()).filename().string());
+        const int64_t modified = input["modified_ns"].get<int64_t>();
+        // Written by this test moments ago.
+        EXPECT_LT(std::llabs(now - modified), int64_t{600} * 1000000000) << input.dump();
+        EXPECT_EQ(input["size"].get<int64_t>(), static_cast<int64_t>(fs::file_size(input["file"].get<std::string>())));
+    }
+    EXPECT_EQ(files, (std::vector<std::string>{
+                         "sub-01_task-rest_run-1_space-MNI_desc-preproc_bold.nii.gz",
+                         "sub-01_task-rest_run-1_space-MNI_desc-preproc_bold.json",
+                         "sub-01_task-rest_run-1_desc-confounds_timeseries.tsv",
+                         "sub-01_task-rest_run-1_desc-confounds_timeseries.json",
+                         "sub-01_task-rest_run-1_events.tsv",
+                         "sub-01_task-rest_run-1_space-MNI_desc-brain_mask.nii.gz",
+                     }));
+    ASSERT_FALSE(record["outputs"].empty());
+    for (const Json& output : record["outputs"]) {
+        const std::string path = s.out("sub-01/func/" + output["file"].get<std::string>());
+        EXPECT_EQ(output["size"].get<int64_t>(), static_cast<int64_t>(fs::file_size(path)));
+        EXPECT_EQ(output["crc32"].get<std::string>().size(), 8u);
+    }
+    // The checksums, against Python's zlib.
+    if (hostio::nibabelMissing().empty()) {
+        const hosttest::Outcome sums = hostio::runPython(
+            "import sys, json, zlib, os\n"
+            "r = json.load(open(sys.argv[1]))\n"
+            "bad = [o['file'] for o in r['outputs'] if '%08x' % zlib.crc32(open(os.path.join(sys.argv[2], o['file']), "
+            "'rb').read()) != o['crc32']]\n"
+            "print(len(r['outputs']), bad)\n",
+            {s.out(std::string(kPrefix) + "record.json"), s.out("sub-01/func")});
+        ASSERT_EQ(sums.status, 0) << sums.err;
+        EXPECT_EQ(sums.out, std::to_string(record["outputs"].size()) + " []\n");
+    }
+}
+
+TEST(StudyRecord, AnOutputAlteredOrCutShortAfterTheRunIsMadeAgain) {
+    Study s;
+    std::atomic<int> calls{0};
+    ASSERT_EQ(s.run(0, studytest::fakeComparison(&calls)).state, RunOutcome::State::Done);
+    const std::string map = s.out(std::string(kPrefix) + "stat-F_statmap.nii.gz");
+    const std::string written = hosttest::readFile(map);
+    // One byte changed, the size kept: as a block lost by a power cut reads back.
+    std::string altered = written;
+    altered[altered.size() / 2] = static_cast<char>(altered[altered.size() / 2] ^ 0x40);
+    hosttest::writeFile(map, altered);
+    EXPECT_FALSE(corvantis::isRunCurrent(s.runs[0], s.models, s.output));
+    EXPECT_EQ(s.run(0, studytest::fakeComparison(&calls)).state, RunOutcome::State::Done);
+    EXPECT_EQ(calls, 2);
+    EXPECT_TRUE(hosttest::readFile(map) == written);
+    // Cut short.
+    hosttest::writeFile(map, written.substr(0, written.size() / 3));
+    EXPECT_FALSE(corvantis::isRunCurrent(s.runs[0], s.models, s.output));
+    EXPECT_EQ(s.run(0, studytest::fakeComparison(&calls)).state, RunOutcome::State::Done);
+    EXPECT_EQ(calls, 3);
+    EXPECT_TRUE(corvantis::isRunCurrent(s.runs[0], s.models, s.output));
+    // A record from before the checksums (version 1) is not taken as current.
+    Json record = recordOf(s, "24Pvs36P");
+    record["version"] = 1;
+    hosttest::writeFile(s.out(std::string(kPrefix) + "record.json"), record.dump(2) + "\n");
+    EXPECT_FALSE(corvantis::isRunCurrent(s.runs[0], s.models, s.output));
+}
+
+TEST(StudyRecord, StrategiesThatDifferOnlyInOtherCharactersKeepOutputsOfTheirOwn) {
+    Study s;
+    corvantis::StudyModels plain = s.models, starred = s.models;
+    plain.model2 = "24P,global_signal";
+    starred.model2 = "24P,global_signal*";
+    ASSERT_EQ(corvantis::runStudyParticipant(s.runs[0], plain, s.output, studytest::fakeComparison()).state,
+              RunOutcome::State::Done);
+    ASSERT_EQ(corvantis::runStudyParticipant(s.runs[0], starred, s.output, studytest::fakeComparison()).state,
+              RunOutcome::State::Done);
+    // The second did not replace the first: both are current, each with its own models.
+    EXPECT_TRUE(corvantis::isRunCurrent(s.runs[0], plain, s.output));
+    EXPECT_TRUE(corvantis::isRunCurrent(s.runs[0], starred, s.output));
+    EXPECT_EQ(recordOf(s, corvantis::modelLabel("24P", "24P,global_signal"))["options"]["model2"], "24P,global_signal");
+    EXPECT_EQ(recordOf(s, corvantis::modelLabel("24P", "24P,global_signal*"))["options"]["model2"],
+              "24P,global_signal*");
+    const corvantis::StudyGroup group = corvantis::collectStudyGroup(s.runs, plain, s.output);
+    ASSERT_EQ(group.rows[0].status, "done");
+    const Json summary =
+        Json::parse(hosttest::readFile(s.out("sub-01/func/" + std::string(kRun) + "_model-" +
+                                             corvantis::modelLabel("24P", "24P,global_signal") + "_summary.json")));
+    EXPECT_EQ(summary["model2"]["strategy"], "24P,global_signal");
+}
+
+TEST(StudyRecord, TheCleanedRunsKeptAreAnOptionOfTheRecord) {
+    Study s;
+    std::atomic<int> calls{0};
+    ASSERT_EQ(s.run(0, studytest::fakeComparison(&calls)).state, RunOutcome::State::Done);
+    s.models.cleanedRuns = corvantis::CleanedRuns{true, false};
+    EXPECT_FALSE(corvantis::isRunCurrent(s.runs[0], s.models, s.output));
+    EXPECT_EQ(s.run(0, studytest::fakeComparison(&calls)).state, RunOutcome::State::Done);
+    EXPECT_EQ(recordOf(s, "24Pvs36P")["options"]["cleaned_runs"], "model1");
+    EXPECT_EQ(calls, 2);
+}
+
+TEST(StudyProcesses, ARunWhoseProcessCrashesFailsAloneWithWhatItLastSaid) {
+    Study s;
+    // Run 1 is done and current already: it is skipped without a process.
+    ASSERT_EQ(s.run(0, studytest::fakeComparison()).state, RunOutcome::State::Done);
+    corvantis::RunProcesses processes;
+    processes.program = "/bin/sh";
+    processes.jobs = 2;
+    std::vector<int> threadsGiven;
+    processes.arguments = [&](const corvantis::PreprocessedRun& run, int threads) {
+        threadsGiven.push_back(threads);
+        if (run.id == s.runs[1].id) {
+            return std::vector<std::string>{"-c", "echo 'Corvantis: reading the run' >&2; kill -SEGV $$"};
+        }
+        return std::vector<std::string>{"-c", "echo 'Corvantis: error: no space left' >&2; exit 1"};
+    };
+    std::vector<std::string> finished;
+    const std::vector<RunOutcome> outcomes = corvantis::runInProcesses(
+        s.runs, s.models, s.output, processes, [&](const RunOutcome& o) { finished.push_back(o.runId); });
+    ASSERT_EQ(outcomes.size(), 4u);
+    EXPECT_EQ(finished.size(), 4u);
+    EXPECT_EQ(finished.front(), s.runs[0].id);
+    EXPECT_EQ(outcomes[0].state, RunOutcome::State::Skipped);
+    EXPECT_EQ(outcomes[1].state, RunOutcome::State::Failed);
+    EXPECT_EQ(outcomes[1].error.rfind("the run's process was ended by signal " + std::to_string(SIGSEGV), 0), 0u)
+        << outcomes[1].error;
+    EXPECT_NE(outcomes[1].error.find("): reading the run"), std::string::npos) << outcomes[1].error;
+    for (std::size_t i = 2; i < 4; ++i) {
+        EXPECT_EQ(outcomes[i].runId, s.runs[i].id);
+        EXPECT_EQ(outcomes[i].state, RunOutcome::State::Failed);
+        EXPECT_EQ(outcomes[i].error, "the run's process ended with status 1: error: no space left");
+    }
+    // Three runs to do, two at once: each gets its share of the cores.
+    EXPECT_EQ(threadsGiven, std::vector<int>(3, corvantis::threadsPerRun(corvantis::machineThreads(), 2, 3)));
+}
