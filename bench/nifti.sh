@@ -8,7 +8,7 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${BUILD_DIR:-$root/build/bench}"
 work="${WORK:-$build/nifti-work}"
 need=()
-for p in cmake ninja-build g++ libgtest-dev libnifti2-dev libpng-dev libisal-dev libstb-dev python3-numpy \
+for p in cmake ninja-build g++ libgtest-dev libnifti2-dev libpng-dev libisal-dev libstb-dev python3-numpy libopenblas0-pthread \
     python3-nibabel; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || need+=("$p")
 done
