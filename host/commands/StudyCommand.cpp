@@ -265,11 +265,13 @@ void listRuns(std::ostream& out, const std::vector<PreprocessedRun>& runs, const
     out << std::flush;
 }
 
-int study(const std::vector<std::string>& args) { return runStudyCommand(args, studyComparison()); }
+int study(const std::vector<std::string>& args) {
+    return runStudyCommand(args, studyComparison(), executablePath().string());
+}
 
 } // namespace
 
-int runStudyCommand(const std::vector<std::string>& args, const RunComparison& compare) {
+int runStudyCommand(const std::vector<std::string>& args, const RunComparison& compare, const std::string& program) {
     const CommandLine line = parseCommandLine(args, kOptions);
     if (line.helpRequested) {
         std::cout << studyHelp() << std::flush;
@@ -301,6 +303,8 @@ int runStudyCommand(const std::vector<std::string>& args, const RunComparison& c
     }
     ParticipantSettings settings;
     settings.jobs = countOf(line, "jobs", machineThreads());
+    // Another process would run the program's own comparison, not the one handed in.
+    if (program.empty()) settings.jobs = 1;
     settings.threads = countOf(line, "threads", 0);
     settings.durability = line.has("sync") ? Durability::Flushed : Durability::Complete;
     try {
@@ -321,7 +325,7 @@ int runStudyCommand(const std::vector<std::string>& args, const RunComparison& c
     }
     if (level == "participant") {
         RunProcesses processes;
-        processes.program = executablePath().string();
+        processes.program = program;
         processes.jobs = settings.jobs;
         processes.threads = settings.threads;
         processes.arguments = [&](const PreprocessedRun& run, int threads) {
