@@ -82,11 +82,13 @@ public:
 private:
     // The whole member's length, or 0 when out is too small.
     std::size_t deflated(const unsigned char* bytes, std::size_t size, int level, std::vector<unsigned char>& out) {
-        // Zeroed first: the init leaves part of the state unset, and the
-        // compressor's choice of matches read it, so the same data could give
-        // other bytes from one write to the next.
+        // Zeroed first: the init leaves part of the state unset. One such
+        // field, hist_bits, sets how far back matches are sought (0: the whole
+        // 32 KiB); left as the stack had it, the same data gave other bytes
+        // from one write to the next. Said again below, as the one that counts.
         isal_zstream stream{};
         isal_deflate_stateless_init(&stream);
+        stream.hist_bits = 0;
         stream.level = static_cast<std::uint32_t>(level);
         stream.level_buf = level == 0 ? nullptr : levelBuffer_.data();
         stream.level_buf_size = level == 0 ? 0 : static_cast<std::uint32_t>(levelBuffer_.size());

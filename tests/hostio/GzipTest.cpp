@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <mutex>
@@ -137,6 +138,81 @@ TEST(GzipMembers, TheSameFileAtEveryThreadCountAndTheDataBackWhole) {
     }
     EXPECT_EQ(at, one.size());
     EXPECT_EQ(members, (whole.size() + corvantis::kGzipMemberBytes - 1) / corvantis::kGzipMemberBytes);
+}
+
+// Float32 values as maps and runs hold them: noise, runs of zeros (outside a
+// mask), ramps and a few repeated levels, so members take every road of the
+// compressor (long matches, near-equal matches, a member starting with zeros).
+std::vector<unsigned char> mapLikeBytes(std::size_t size, unsigned seed) {
+    std::vector<float> values(size / 4);
+    std::uint32_t x = seed;
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        x = x * 1664525u + 1013904223u;
+        const std::size_t block = i / 5000;
+        switch (block % 5) {
+        case 0: values[i] = 1000.0f + static_cast<float>(x >> 8) / 16777216.0f * 50.0f; break;
+        case 1: values[i] = (x >> 29) == 0 ? 1.0f : 0.0f; break;
+        case 2: values[i] = static_cast<float>(i % 977) * 0.25f; break;
+        case 3: values[i] = static_cast<float>((x >> 28) % 4) - 1.5f; break;
+        default: values[i] = (x >> 31) ? static_cast<float>(x >> 20) : -static_cast<float>(i % 64);
+        }
+    }
+    // The fifth member starts inside a run of zeros.
+    std::fill(values.begin() + 4 * (corvantis::kGzipMemberBytes / 4) - 100,
+              values.begin() + 4 * (corvantis::kGzipMemberBytes / 4) + 3000, 0.0f);
+    std::vector<unsigned char> bytes(values.size() * 4);
+    std::memcpy(bytes.data(), values.data(), bytes.size());
+    return bytes;
+}
+
+// Leaves 16-bit words of 10 on the stack below the caller's frame, where the
+// writer's frames come next: a field of the compressor's state left unset
+// would read one (a history of 2^10 bytes, say) instead of 0.
+[[gnu::noinline]] void stainStack() {
+    volatile unsigned char stain[256 << 10];
+    for (std::size_t i = 0; i < sizeof stain; ++i) stain[i] = i % 2 == 0 ? 10 : 0;
+}
+
+// Freed blocks of 0xA5 where the writer's buffers will be allocated.
+void stainHeap() {
+    for (std::size_t size : {std::size_t(1) << 20, std::size_t(300) << 10, std::size_t(64) << 10}) {
+        for (int i = 0; i < 4; ++i) {
+            std::vector<unsigned char> junk(size);
+            std::memset(junk.data(), 0xA5, junk.size());
+            EXPECT_EQ(junk[size / 2], 0xA5);
+        }
+    }
+}
+
+// Each member's bytes are those of its 256 KiB compressed alone: not the
+// thread count, nor what a thread compressed before, nor what memory held.
+TEST(GzipMembers, EachMemberIsItsOwnDataCompressedAlone) {
+    const std::size_t size = 3 << 20;
+    const std::vector<unsigned char> data = mapLikeBytes(size, 11);
+    std::vector<unsigned char> alone;
+    for (std::size_t at = 0; at < size; at += corvantis::kGzipMemberBytes) {
+        const std::vector<unsigned char> member =
+            corvantis::gzipBytes({{data.data() + at, std::min(corvantis::kGzipMemberBytes, size - at)}}, 1);
+        alone.insert(alone.end(), member.begin(), member.end());
+    }
+    ASSERT_EQ(zlibGunzip(alone), text(data));
+    ASSERT_LT(alone.size(), size * 9 / 10);
+    for (int threads = 1; threads <= 4; ++threads) {
+        EXPECT_EQ(corvantis::gzipBytes({{data.data(), size}}, threads), alone) << threads << " threads";
+    }
+    // Other data first, a whole number of members, on the same threads.
+    const std::vector<unsigned char> other = mapLikeBytes(5 * corvantis::kGzipMemberBytes, 12);
+    const std::vector<unsigned char> otherAlone = corvantis::gzipBytes({{other.data(), other.size()}}, 1);
+    for (int threads = 1; threads <= 4; ++threads) {
+        std::vector<unsigned char> both = otherAlone;
+        both.insert(both.end(), alone.begin(), alone.end());
+        EXPECT_EQ(corvantis::gzipBytes({{other.data(), other.size()}, {data.data(), size}}, threads), both)
+            << threads << " threads, other data first";
+    }
+    stainHeap();
+    EXPECT_EQ(corvantis::gzipBytes({{data.data(), size}}, 2), alone) << "after 0xA5 on the heap";
+    stainStack();
+    EXPECT_EQ(corvantis::gzipBytes({{data.data(), size}}, 1), alone) << "after a stained stack";
 }
 
 TEST(GzipMembers, InflatedAtEveryThreadCountToTheSameBytes) {
