@@ -19,6 +19,12 @@ std::string trimmed(const std::string& text) {
     return text.substr(first, last - first + 1);
 }
 
+// Read back, an entry ends at its '\n' and loses a '\r' at either end of its key
+// or value (as of a line ending in "\r\n"); a '\r' inside reads back as it was.
+bool readsBack(const std::string& text) {
+    return text.find('\n') == std::string::npos && (text.empty() || (text.front() != '\r' && text.back() != '\r'));
+}
+
 std::string where(const std::string& sourceName, int line) {
     return inQuotes(sourceName) + ", line " + std::to_string(line);
 }
@@ -79,7 +85,7 @@ std::string FmrText::format() const {
     std::string text;
     for (const FmrEntry& entry : entries_) {
         // Written, a line break would end the entry early and the file would not read back.
-        if ((entry.key + entry.value).find_first_of("\r\n") != std::string::npos) {
+        if (!readsBack(entry.key) || !readsBack(entry.value)) {
             throw SaveError("the .fmr entry " + inQuotes(entry.key) + " holds a line break (" + inQuotes(entry.value) +
                             "), which an .fmr file cannot keep");
         }

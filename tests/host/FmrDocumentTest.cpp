@@ -247,6 +247,27 @@ TEST(FmrDocumentSave, AValueHoldingALineBreakIsRefusedAndWritesNothing) {
                      "which an .fmr file cannot keep");
     }
     EXPECT_EQ(hosttest::filesIn(dir.path()), std::vector<std::string>{});
+    // At either end of the value a carriage return would be lost when read back: refused too.
+    corvantis::FmrText ended = document.text();
+    ended.set("NiftiSource", "/data/run.nii\r");
+    FmrDocument endedDocument = FmrDocument::fromParts(dir.file("run.fmr"), std::move(ended),
+                                                       corvantis::TimeCourses(2, 1, corvantis::kDataTypeFloat32));
+    EXPECT_THROW(endedDocument.saveAs(dir.file("saved.fmr"), "saved"), SaveError);
+    EXPECT_EQ(hosttest::filesIn(dir.path()), std::vector<std::string>{});
+}
+
+// A carriage return inside a value is read as part of it, so a document that
+// holds one saves and reads back the same (the fuzzer found such a text refused).
+TEST(FmrDocumentSave, ACarriageReturnInsideAValueIsKeptThroughASave) {
+    TempDir dir;
+    const std::string value = std::string("400\x0f\x0f\r\x0f") + "0";
+    hosttest::writeFile(dir.file("run.fmr"), "NrOfVolumes: 2\nDimX: 1\nDimY: 1\nDimZ: 1\nDataType: 2\n"
+                                             "STCFile: run.stc\nNote: " + value + "\n");
+    hosttest::writeFile(dir.file("run.stc"), std::string(8, '\0'));
+    FmrDocument document = FmrDocument::open(dir.file("run.fmr"));
+    ASSERT_EQ(*document.text().find("Note"), value);
+    document.saveAs(dir.file("saved.fmr"), "saved");
+    EXPECT_EQ(*FmrDocument::open(dir.file("saved.fmr")).text().find("Note"), value);
 }
 
 } // namespace
